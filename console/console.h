@@ -1,0 +1,28 @@
+#pragma once
+// The tool's console: opened once for the run, written a whole line at a
+// time, read once. One implementation per platform (console_posix.cpp,
+// console_win32.cpp).
+
+#include <string>
+#include <string_view>
+
+namespace dumpscan {
+
+/// Opens the console for the run (on Windows a new console window, titled
+/// `title` when one is given; on POSIX the terminal or streams the tool was
+/// started with). Always reports success.
+bool OpenConsoleWindow(std::u16string_view title = {});
+
+/// Writes text and CR LF in one write. A console or terminal gets characters;
+/// anything else gets UTF-16LE bytes without a byte-order mark. Failures are
+/// ignored.
+void PrintLine(std::u16string_view text);
+
+/// Waits for one line of input and returns it without its line break; the
+/// single character U+0004 when the input ended before anything arrived.
+std::u16string ReadLine();
+
+/// Closes the console.
+void CloseConsoleWindow();
+
+}  // namespace dumpscan

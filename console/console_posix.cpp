@@ -1,0 +1,129 @@
+// The console on POSIX: the terminal or the streams the tool was started
+// with. A terminal gets UTF-8 characters; anything else gets the same
+// UTF-16LE bytes the Windows program writes, so redirected runs compare
+// byte for byte across platforms.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+#include "console/console.h"
+#include "console/line_input.h"
+#include "console/utf.h"
+
+namespace dumpscan {
+
+namespace {
+
+struct ConsoleState {
+  bool output_is_terminal = false;
+  bool input_is_terminal = false;
+  std::mutex input_lock;  // guards `pending`
+  PendingInput pending;
+};
+
+ConsoleState& Console() {
+  static ConsoleState state;
+  return state;
+}
+
+// A closed standard stream would otherwise be handed out again by the next
+// open, and a dump could end up where the lines go.
+void ReserveStandardStream(int fd) {
+  if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) return;
+  const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null_fd >= 0 && null_fd != fd) {
+    dup2(null_fd, fd);
+    close(null_fd);
+  }
+}
+
+void WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+std::u16string ReadTerminalLine() {
+  termios saved{};
+  const bool have_mode = tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (have_mode) {
+    termios line_mode = saved;
+    line_mode.c_lflag |= ICANON | ECHO;
+    line_mode.c_iflag |= ICRNL;
+    tcsetattr(STDIN_FILENO, TCSANOW, &line_mode);
+  }
+  char buffer[4096];
+  ssize_t n;
+  do {
+    n = read(STDIN_FILENO, buffer, sizeof buffer);
+  } while (n < 0 && errno == EINTR);
+  if (have_mode) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+
+  if (n == 0) return std::u16string(1, u'\x04');
+  if (n < 0) return {};
+  std::string_view text(buffer, static_cast<std::size_t>(n));
+  if (text.ends_with('\n')) text.remove_suffix(1);
+  if (text.ends_with('\r')) text.remove_suffix(1);
+  return Utf8ToUtf16(text);
+}
+
+InputRead ReadRawInput(std::span<std::byte> room) {
+  for (;;) {
+    const ssize_t n = read(STDIN_FILENO, room.data(), room.size());
+    if (n > 0) return {static_cast<std::size_t>(n), InputStatus::kData};
+    if (n == 0) return {0, InputStatus::kEnd};
+    if (errno == EINTR) continue;
+    return {0, InputStatus::kError};
+  }
+}
+
+}  // namespace
+
+bool OpenConsoleWindow(std::u16string_view /*title*/) {
+  // A terminal keeps its own title; there is no window to name.
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ReserveStandardStream(fd);
+  // A reader that goes away must not end the run: writes just fail.
+  signal(SIGPIPE, SIG_IGN);
+  ConsoleState& console = Console();
+  console.output_is_terminal = isatty(STDOUT_FILENO) == 1;
+  console.input_is_terminal = isatty(STDIN_FILENO) == 1;
+  return true;
+}
+
+void PrintLine(std::u16string_view text) {
+  std::string bytes;
+  if (Console().output_is_terminal) {
+    bytes = Utf16ToUtf8(text);
+    bytes += "\r\n";
+  } else {
+    bytes.reserve(2 * text.size() + 4);
+    AppendUtf16Le(text, bytes);
+    AppendUtf16Le(u"\r\n", bytes);
+  }
+  WriteAll(STDOUT_FILENO, bytes);
+}
+
+std::u16string ReadLine() {
+  ConsoleState& console = Console();
+  if (console.input_is_terminal) return ReadTerminalLine();
+  const std::lock_guard<std::mutex> hold(console.input_lock);
+  return ReadRedirectedLine(console.pending, ReadRawInput);
+}
+
+void CloseConsoleWindow() {
+  // The terminal outlives the run; only leftover input is dropped.
+  ConsoleState& console = Console();
+  const std::lock_guard<std::mutex> hold(console.input_lock);
+  console.pending = PendingInput{};
+}
+
+}  // namespace dumpscan

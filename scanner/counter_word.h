@@ -1,0 +1,37 @@
+#pragma once
+// The counter word: a big-endian 32-bit word holding the distance in
+// hundredths of a kilometre (bits 0-27) under a 4-bit nibble checksum
+// (bits 28-31).
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace dumpscan {
+
+inline constexpr std::size_t kCounterWordSize = 4;
+
+/// The count (0..268,435,455 hundredths of a km), or -1 when the check
+/// nibble does not match the checksum of the count over 7 nibbles.
+std::int32_t DecodeCounterWord(
+    std::span<const std::uint8_t, kCounterWordSize> block);
+
+/// The count as kilometres: count / 100 rounded once to the nearest float.
+float CounterKilometres(std::uint32_t count);
+
+/// Report text: the byte dump, then "--> <km, 2 decimals> km  --> CRC OK"
+/// (two spaces before the arrow) or "--> Crc And/Or Parity Error".
+std::u16string DescribeCounterWord(
+    std::span<const std::uint8_t, kCounterWordSize> block);
+
+/// The most digits FormatFixed puts after the point; more asks for this many.
+inline constexpr int kMaxDecimals = 1000;
+
+/// x in plain positional notation with `decimals` digits after the point,
+/// the exact value rounded ties away from zero; "+Infinity", "-Infinity",
+/// "NaN" for those values, and zero of either sign prints unsigned. A
+/// negative `decimals` counts as 0.
+std::u16string FormatFixed(float x, int decimals);
+
+}  // namespace dumpscan

@@ -1,0 +1,138 @@
+// POSIX file-system operations. Entries are opened relative to the open
+// directory, so neither the depth of the working directory nor the bytes of
+// a name (which need not be UTF-8) stand in the way.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "scanner/dump_files.h"
+#include "scanner/dump_name.h"
+
+namespace dumpscan {
+
+struct DirectoryScanState {
+  DIR* dir;
+};
+
+struct DumpFileState {
+  int fd;
+};
+
+void DirectoryScanCloser::operator()(DirectoryScanState* scan) const {
+  closedir(scan->dir);
+  delete scan;
+}
+
+void DumpFileCloser::operator()(DumpFileState* file) const {
+  close(file->fd);
+  delete file;
+}
+
+namespace {
+
+// A file descriptor owned for the length of a scope.
+class OwnedFd {
+ public:
+  explicit OwnedFd(int fd) : fd_(fd) {}
+  OwnedFd(const OwnedFd&) = delete;
+  OwnedFd& operator=(const OwnedFd&) = delete;
+  ~OwnedFd() { if (fd_ >= 0) close(fd_); }
+  int get() const { return fd_; }
+  int release() { const int fd = fd_; fd_ = -1; return fd; }
+
+ private:
+  int fd_;
+};
+
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+// Opens a directory by a path of any length: a path too long for one system
+// call is walked a component at a time.
+int OpenDirectory(const NativeString& path) {
+  const char* whole = path.empty() ? "." : path.c_str();
+  const int fd = open(whole, kDirectoryFlags);
+  if (fd >= 0 || errno != ENAMETOOLONG) return fd;
+
+  int current = open(path.front() == '/' ? "/" : ".", kDirectoryFlags);
+  std::size_t start = 0;
+  while (current >= 0 && start < path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == NativeString::npos) end = path.size();
+    if (end > start) {
+      const NativeString component = path.substr(start, end - start);
+      const int next = openat(current, component.c_str(), kDirectoryFlags);
+      close(current);
+      current = next;
+    }
+    start = end + 1;
+  }
+  return current;
+}
+
+}  // namespace
+
+NativeString CurrentDirectory() {
+  char* cwd = getcwd(nullptr, 0);
+  if (cwd == nullptr) return {};
+  NativeString path(cwd);
+  std::free(cwd);
+  if (path.back() != '/') path += '/';
+  return path;
+}
+
+DirectoryScan BeginDirectoryScan(const NativeString& path) {
+  OwnedFd fd(OpenDirectory(path));
+  if (fd.get() < 0) return nullptr;
+  DIR* dir = fdopendir(fd.get());
+  if (dir == nullptr) return nullptr;
+  fd.release();
+  return DirectoryScan(new DirectoryScanState{dir});
+}
+
+bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry) {
+  while (const dirent* item = readdir(scan.dir)) {
+    const std::string_view name(item->d_name);
+    if (!IsDumpName(name)) continue;
+    entry.native_name.assign(name);
+    entry.display_name = DisplayName(name);
+    return true;
+  }
+  return false;
+}
+
+DumpFile OpenDumpFile(const DirectoryScanState& scan, const DumpEntry& entry) {
+  // Non-blocking, so that a FIFO or a device named like a dump cannot stall
+  // the scan; anything but a regular file is then turned away.
+  OwnedFd fd(openat(dirfd(scan.dir), entry.native_name.c_str(),
+                    O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (fd.get() < 0) return nullptr;
+  struct stat info;
+  if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  // Exclusive access: a file another process holds locked is skipped whole.
+  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return nullptr;
+  return DumpFile(new DumpFileState{fd.release()});
+}
+
+std::size_t ReadDumpBytes(DumpFileState& file, std::uint64_t offset,
+                          std::span<std::uint8_t> buffer) {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    const ssize_t n = pread(file.fd, buffer.data() + done, buffer.size() - done,
+                            static_cast<off_t>(offset + done));
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return 0;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+}  // namespace dumpscan

@@ -1,0 +1,21 @@
+#pragma once
+// Which directory entries are dumps, and how a POSIX name (raw bytes) is
+// shown. Windows leaves both to its own wildcard matcher and UTF-16 names.
+
+#include <string>
+#include <string_view>
+
+namespace dumpscan {
+
+/// True when the name ends in "." followed by "bin" in any letter case,
+/// with any text, possibly none, before the point: ".bin" and "X.BIN"
+/// match, "x.bin.txt" and "xbin" do not.
+bool IsDumpName(std::string_view name);
+
+/// The name as shown on a line: its bytes decoded as UTF-8 (an undecodable
+/// sequence as U+FFFD) and every control character (U+0000-U+001F,
+/// U+007F-U+009F) as U+FFFD, so no name can break a line or reach a
+/// terminal as an escape sequence.
+std::u16string DisplayName(std::string_view name);
+
+}  // namespace dumpscan

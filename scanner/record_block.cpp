@@ -1,0 +1,101 @@
+#include "scanner/record_block.h"
+
+namespace dumpscan {
+
+std::uint8_t NibbleChecksum(std::uint32_t x, unsigned nibbles) {
+  std::uint8_t c = 0xF;
+  for (unsigned k = 0; k < nibbles; ++k) {
+    c = static_cast<std::uint8_t>(NibbleTable[c] ^ (x & 0xF));
+    x >>= 4;
+  }
+  return c;
+}
+
+bool HasOddParity(std::uint8_t b) {
+  unsigned count = 0;
+  for (unsigned mask = 0x80; mask != 0; mask >>= 1) count += (b & mask) ? 1 : 0;
+  return (count & 1) != 0;
+}
+
+std::optional<std::uint16_t> ReadRecordWord(const RecordBlock& block,
+                                            std::size_t i, std::size_t j) {
+  if (i >= kRecordCount || j > 1) return std::nullopt;
+  const std::size_t at = 4 * i + 2 * j;
+  return static_cast<std::uint16_t>((block.bytes[at] << 8) | block.bytes[at + 1]);
+}
+
+std::optional<std::uint16_t> CheckRecordHigh(const RecordBlock& block,
+                                             std::size_t i) {
+  const auto high = ReadRecordWord(block, i, 0);
+  const auto low = ReadRecordWord(block, i, 1);
+  if (!high || !low) return std::nullopt;
+  // Value bits 12-15 sit inverted in the high nibble of b2.
+  const unsigned inverted_top = ~static_cast<unsigned>(*low >> 8) & 0xF0u;
+  const auto value = static_cast<std::uint16_t>(((*high >> 4) | (inverted_top << 8)) & 0xFFFF);
+  if (NibbleChecksum(value, 4) != (*high & 0xF)) return std::nullopt;
+  return value;
+}
+
+std::optional<std::uint8_t> CheckRecordLow(const RecordBlock& block,
+                                           std::size_t i) {
+  const auto low = ReadRecordWord(block, i, 1);
+  if (!low) return std::nullopt;
+  const auto step_byte = static_cast<std::uint8_t>(*low & 0xFF);
+  if (!HasOddParity(step_byte)) return std::nullopt;
+  return static_cast<std::uint8_t>((step_byte & 0x7F) + 1);
+}
+
+std::int32_t DecodeRecordBlock(
+    std::span<const std::uint8_t, kRecordBlockSize> block) {
+  RecordBlock copy{};
+  std::copy(block.begin(), block.end(), copy.bytes.begin());
+  std::int64_t sum_values = 0;
+  std::int64_t sum_steps = 0;
+  for (std::size_t i = 0; i < kRecordCount; ++i) {
+    const auto value = CheckRecordHigh(copy, i);
+    if (!value) return -1;
+    sum_values += *value;
+    const auto steps = CheckRecordLow(copy, i);
+    if (!steps) return -1;
+    sum_steps += *steps;
+  }
+  return static_cast<std::int32_t>((sum_values * 128 + sum_steps) / 5 + 1);
+}
+
+std::u16string DescribeRecordBlock(
+    std::span<const std::uint8_t, kRecordBlockSize> block) {
+  const std::int32_t distance = DecodeRecordBlock(block);
+  std::u16string text = FormatByteDump(block);
+  if (distance < 0) {
+    text += kCheckErrorVerdict;
+  } else {
+    text += u"--> ";
+    text += DecimalText(static_cast<std::uint64_t>(distance));
+    text += u" km --> CRC/Parity OK";
+  }
+  return text;
+}
+
+std::u16string FormatByteDump(std::span<const std::uint8_t> bytes) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  std::u16string text;
+  text.reserve(3 * bytes.size() + 40);
+  for (const std::uint8_t b : bytes) {
+    text += kHex[b >> 4];
+    text += kHex[b & 0xF];
+    text += u' ';
+  }
+  return text;
+}
+
+std::u16string DecimalText(std::uint64_t n) {
+  char16_t digits[20];
+  std::size_t at = sizeof digits / sizeof digits[0];
+  do {
+    digits[--at] = static_cast<char16_t>(u'0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  return std::u16string(digits + at, std::end(digits));
+}
+
+}  // namespace dumpscan

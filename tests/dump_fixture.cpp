@@ -1,0 +1,81 @@
+#include "tests/dump_fixture.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace dumpscan::fixture {
+
+std::uint8_t BitwiseNibbleChecksum(std::uint32_t x, unsigned nibbles) {
+  unsigned c = 0xF;
+  for (unsigned k = 0; k < nibbles; ++k) {
+    for (int bit = 0; bit < 4; ++bit) {
+      c <<= 1;
+      if (c & 0x10) c ^= 0x1D;  // x^4+x^3+x^2+1
+    }
+    c ^= x & 0xF;
+    x >>= 4;
+  }
+  return static_cast<std::uint8_t>(c);
+}
+
+std::array<std::uint8_t, 4> EncodeRecord(std::uint32_t distance,
+                                         std::uint8_t spare) {
+  const std::uint32_t value = (distance - 2) / 128;
+  const std::uint32_t steps = (distance - 2) % 128;
+  const std::uint32_t high = ((value & 0xFFF) << 4) | BitwiseNibbleChecksum(value, 4);
+  unsigned bits = 0;
+  for (std::uint32_t s = steps; s != 0; s >>= 1) bits += s & 1;
+  const std::uint32_t step_byte = steps | ((bits % 2 == 0) ? 0x80u : 0u);
+  return {static_cast<std::uint8_t>(high >> 8), static_cast<std::uint8_t>(high & 0xFF),
+          static_cast<std::uint8_t>(((~(value >> 12) & 0xF) << 4) | (spare & 0xF)),
+          static_cast<std::uint8_t>(step_byte)};
+}
+
+std::array<std::uint8_t, 20> EncodeRecordBlock(std::uint32_t distance) {
+  std::array<std::uint8_t, 20> block{};
+  const auto record = EncodeRecord(distance);
+  for (std::size_t i = 0; i < block.size(); ++i) block[i] = record[i % 4];
+  return block;
+}
+
+std::array<std::uint8_t, 4> EncodeCounterWord(std::uint32_t count) {
+  const std::uint32_t word =
+      (std::uint32_t{BitwiseNibbleChecksum(count, 7)} << 28) | (count & 0x0FFFFFFF);
+  return {static_cast<std::uint8_t>(word >> 24), static_cast<std::uint8_t>(word >> 16),
+          static_cast<std::uint8_t>(word >> 8), static_cast<std::uint8_t>(word)};
+}
+
+std::vector<std::uint8_t> MakeDump(const std::array<std::uint8_t, 20>& block,
+                                   const std::array<std::uint8_t, 4>& word,
+                                   std::size_t size) {
+  std::vector<std::uint8_t> bytes(size, 0x5A);
+  for (std::size_t i = 0; i < block.size() && 0x774 + i < size; ++i) bytes[0x774 + i] = block[i];
+  for (std::size_t i = 0; i < word.size() && 0x788 + i < size; ++i) bytes[0x788 + i] = word[i];
+  return bytes;
+}
+
+void WriteFile(const std::filesystem::path& path,
+               const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Utf16LeLines(std::initializer_list<std::u16string_view> lines) {
+  std::string bytes;
+  for (const std::u16string_view line : lines) {
+    for (const char16_t unit : line) {
+      bytes += static_cast<char>(unit & 0xFF);
+      bytes += static_cast<char>(unit >> 8);
+    }
+    bytes.append("\r\0\n\0", 4);
+  }
+  return bytes;
+}
+
+}  // namespace dumpscan::fixture

@@ -1,0 +1,67 @@
+// Name matching, name display and the UTF-8/UTF-16 conversions behind them.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "console/utf.h"
+#include "scanner/dump_name.h"
+
+namespace dumpscan {
+namespace {
+
+TEST(IsDumpNameTest, PointBinInAnyCaseAtTheEnd) {
+  for (const char* name : {"a.bin", "A.BIN", "Dump.Bin", ".bin", "x.y.bIn", "\xFF.bin"})
+    EXPECT_TRUE(IsDumpName(name)) << name;
+  for (const char* name : {"x.bin.txt", "xbin", "bin", "", "a.bi", "a.bin ", "a_bin", "a.b1n"})
+    EXPECT_FALSE(IsDumpName(name)) << name;
+}
+
+TEST(DisplayNameTest, DecodesUtf8AndNeutralisesWhatCouldBreakALine) {
+  const struct {
+    std::string bytes;
+    std::u16string shown;
+  } cases[] = {
+      {"dump.bin", u"dump.bin"},
+      {"\xC3\xBC" "ber.bin", u"\u00FCber.bin"},
+      {"\xF0\x9F\x98\x80.bin", u"\U0001F600.bin"},
+      {"\xFF.bin", u"\uFFFD.bin"},
+      {"a\r\nb.bin", u"a\uFFFD\uFFFDb.bin"},
+      {"\x1B[31m.bin", u"\uFFFD[31m.bin"},
+      {"\x7F\xC2\x85\xC2\xA0.bin", u"\uFFFD\uFFFD\u00A0.bin"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DisplayName(c.bytes), c.shown) << c.bytes;
+}
+
+TEST(Utf8ToUtf16Test, EachMaximalIllFormedRunIsOneReplacement) {
+  const struct {
+    std::string bytes;
+    std::u16string text;
+  } cases[] = {
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},              // overlong lead, then a stray continuation
+      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},    // overlong three-byte form
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},    // an encoded surrogate
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
+      {"\xE2\x82", u"\uFFFD"},                    // cut short at the end
+      {"\xE2\x82" "A", u"\uFFFDA"},               // cut short by a new character
+      {"\xEF\xBF\xBD", u"\uFFFD"},
+      {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Utf8ToUtf16(c.bytes), c.text);
+}
+
+TEST(Utf16ToUtf8Test, RoundTripsAndReplacesUnpairedSurrogates) {
+  const std::u16string text = u"a\u00FC\u20AC\U0001F600";
+  EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(text)), text);
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
+  EXPECT_EQ(Utf16ToUtf8(u"\xDC00" u"a"), "\xEF\xBF\xBD" "a");
+}
+
+TEST(AppendUtf16LeTest, LowByteFirstNoByteOrderMark) {
+  std::string bytes;
+  AppendUtf16Le(u"A\u20AC", bytes);
+  EXPECT_EQ(bytes, std::string("A\0\xAC\x20", 4));
+}
+
+}  // namespace
+}  // namespace dumpscan
