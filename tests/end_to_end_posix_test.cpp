@@ -8,6 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <thread>
+
+#include "console/utf.h"
+#include "scanner/counter_word.h"
+#include "scanner/record_block.h"
+
 #include "tests/dump_fixture.h"
 #include "tests/run_tool_posix.h"
 
@@ -175,6 +182,67 @@ TEST(EndToEndPosixTest, ClosedStreamsNeitherStopNorHarmTheRun) {
     const auto content = fixture::ReadFile(dir.path() / ("dump" + std::to_string(k) + ".bin"));
     ASSERT_EQ(content, std::string(bytes.begin(), bytes.end())) << k;
   }
+}
+
+// Every name and every byte in the directory, to show a run changed nothing.
+std::map<std::string, std::string> Snapshot(const fs::path& directory) {
+  std::map<std::string, std::string> contents;
+  for (const auto& item : fs::directory_iterator(directory)) {
+    contents[item.path().filename().string()] =
+        item.is_regular_file() ? fixture::ReadFile(item.path()) : std::string("(not a file)");
+  }
+  return contents;
+}
+
+std::string DumpName(int k) { return "dump" + std::to_string(k) + ".bin"; }
+
+TEST(EndToEndPosixTest, TenThousandDumpsAreReportedExactlyAndLeftUntouched) {
+  const ScratchDirectory dir;
+  ExpectedDumps expected;
+  for (int k = 0; k < 10000; ++k) {
+    const auto distance = static_cast<std::uint32_t>(2 + 837 * k);
+    const auto count = static_cast<std::uint32_t>(k) * 26843u;
+    auto block = fixture::EncodeRecordBlock(distance);
+    if (k % 7 == 0) block[3] ^= 0x80;  // some with a parity error
+    fixture::WriteFile(dir.path() / DumpName(k), fixture::MakeDump(block, fixture::EncodeCounterWord(count)));
+    expected[Utf8ToUtf16(DumpName(k))] = {
+        u"0x774: " + DescribeRecordBlock(block),
+        u"0x788: " + DescribeCounterWord(fixture::EncodeCounterWord(count))};
+  }
+  const auto before = Snapshot(dir.path());
+  ExpectReport(RunTool(dir.path()), expected);
+  EXPECT_TRUE(Snapshot(dir.path()) == before);
+}
+
+TEST(EndToEndPosixTest, DumpsVanishingDuringTheScanNeverStallOrGarbleIt) {
+  const ScratchDirectory dir;
+  const auto bytes = Dump();
+  for (int k = 0; k < 3000; ++k) fixture::WriteFile(dir.path() / DumpName(k), bytes);
+  std::thread remover([&] {
+    for (int k = 2999; k >= 0; --k) fs::remove(dir.path() / DumpName(k));
+  });
+  const ToolRun run = RunTool(dir.path());
+  remover.join();
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exit_code, 0);
+  // Whatever the race gave, each listed dump shows both readings or none.
+  std::u16string text;
+  for (std::size_t k = 0; k + 1 < run.output.size(); k += 2) {
+    text += static_cast<char16_t>(static_cast<unsigned char>(run.output[k]) |
+                                  (static_cast<unsigned char>(run.output[k + 1]) << 8));
+  }
+  const std::u16string full = kReadings[0] + u"\r\n" + kReadings[1] + u"\r\n";
+  std::size_t at = 0;
+  while (text.compare(at, 13, u"Press ENTER\r\n") != 0) {
+    const std::size_t name_end = text.find(u"\r\n", at);
+    ASSERT_NE(name_end, std::u16string::npos);
+    ASSERT_EQ(text.compare(at, 4, u"dump"), 0) << "garbled at unit " << at;
+    at = name_end + 2;
+    if (text.compare(at, full.size(), full) == 0) at += full.size();
+    ASSERT_EQ(text.compare(at, 2, u"\r\n"), 0) << "garbled at unit " << at;
+    at += 2;
+  }
+  EXPECT_EQ(at + 13, text.size());
 }
 
 }  // namespace

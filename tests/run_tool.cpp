@@ -3,7 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <random>
-#include <algorithm>
+#include <set>
 #include <system_error>
 
 #include "tests/dump_fixture.h"
@@ -27,19 +27,17 @@ std::string ExpectedOutput(const ExpectedDumps& dumps, const std::string& actual
   // Names in the order the tool printed them: the first line, then each
   // line after an empty one, up to the prompt.
   std::vector<std::u16string> order;
+  std::set<std::u16string> placed;
   const std::u16string text = DecodeUtf16Le(actual);
   bool at_name = true;
   std::size_t start = 0;
   for (std::size_t end; (end = text.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
     const std::u16string line = text.substr(start, end - start);
-    if (at_name && dumps.count(line) != 0 &&
-        std::find(order.begin(), order.end(), line) == order.end()) {
-      order.push_back(line);
-    }
+    if (at_name && dumps.count(line) != 0 && placed.insert(line).second) order.push_back(line);
     at_name = line.empty();
   }
-  for (const auto& [name, lines] : dumps) {
-    if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
+  for (const auto& entry : dumps) {
+    if (placed.insert(entry.first).second) order.push_back(entry.first);
   }
 
   std::string bytes;

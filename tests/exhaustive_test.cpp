@@ -1,0 +1,124 @@
+// Whole-domain checks of the decoders against independent computations:
+// every storable distance, every count, every counter reading's text.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "scanner/counter_word.h"
+#include "scanner/record_block.h"
+#include "tests/dump_fixture.h"
+
+namespace dumpscan {
+namespace {
+
+constexpr std::uint32_t kCounts = 1u << 28;
+
+// Runs body(first, last) over [0, end) split across the machine's cores;
+// returns the number of failures the bodies report.
+template <typename Body>
+std::uint64_t ParallelCount(std::uint32_t end, Body body) {
+  const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+  std::atomic<std::uint64_t> failures{0};
+  std::vector<std::thread> threads;
+  for (unsigned w = 0; w < workers; ++w) {
+    const auto first = static_cast<std::uint32_t>(std::uint64_t{end} * w / workers);
+    const auto last = static_cast<std::uint32_t>(std::uint64_t{end} * (w + 1) / workers);
+    threads.emplace_back([&, first, last] { failures += body(first, last); });
+  }
+  for (auto& thread : threads) thread.join();
+  return failures;
+}
+
+TEST(ExhaustiveTest, EveryDistanceDecodesToItselfWhateverTheSpareNibbles) {
+  const auto failures = ParallelCount(8388609 + 1, [](std::uint32_t first, std::uint32_t last) {
+    std::uint64_t bad = 0;
+    for (std::uint32_t distance = std::max(first, 2u); distance < last; ++distance) {
+      std::array<std::uint8_t, 20> block;
+      for (std::size_t i = 0; i < 5; ++i) {
+        // A different spare nibble in every record and for every distance.
+        const auto record = fixture::EncodeRecord(distance, static_cast<std::uint8_t>(distance + 3 * i));
+        std::copy(record.begin(), record.end(), block.begin() + static_cast<std::ptrdiff_t>(4 * i));
+      }
+      if (DecodeRecordBlock(block) != static_cast<std::int32_t>(distance)) ++bad;
+    }
+    return bad;
+  });
+  EXPECT_EQ(failures, 0u);
+}
+
+TEST(ExhaustiveTest, TableChecksumAgreesWithPolynomialDivisionForEveryCount) {
+  const auto failures = ParallelCount(kCounts, [](std::uint32_t first, std::uint32_t last) {
+    std::uint64_t bad = 0;
+    for (std::uint32_t count = first; count < last; ++count) {
+      if (NibbleChecksum(count, 7) != fixture::BitwiseNibbleChecksum(count, 7)) ++bad;
+    }
+    return bad;
+  });
+  EXPECT_EQ(failures, 0u);
+}
+
+// The float nearest to count / 100 (ties to even) as m * 2^e with m below
+// 2^24, found with integers only.
+struct ExactFloat {
+  std::uint64_t mantissa;
+  int exponent;
+};
+
+ExactFloat NearestFloatOfHundredths(std::uint32_t count) {
+  if (count == 0) return {0, 0};
+  int e = std::ilogb(count / 100.0) - 23;
+  for (;;) {
+    // count / 100 / 2^e = num / den
+    std::uint64_t num = count;
+    std::uint64_t den = 100;
+    if (e < 0) num <<= -e; else den <<= e;
+    std::uint64_t m = num / den;
+    const std::uint64_t rest = num % den;
+    if (m < (1u << 23)) { --e; continue; }
+    if (m >= (1u << 24)) { ++e; continue; }
+    if (2 * rest > den || (2 * rest == den && (m & 1) != 0)) ++m;
+    if (m == (1u << 24)) { m >>= 1; ++e; }
+    return {m, e};
+  }
+}
+
+// Hundredths of the float value, rounded ties away from zero, as text.
+std::u16string ExpectedText(ExactFloat f) {
+  std::uint64_t hundredths;
+  if (f.exponent >= 0) {
+    hundredths = (f.mantissa * 100) << f.exponent;
+  } else {
+    const std::uint64_t den = std::uint64_t{1} << -f.exponent;
+    hundredths = (f.mantissa * 100 + den / 2) / den;
+  }
+  std::u16string text = DecimalText(hundredths / 100) + u".";
+  text += static_cast<char16_t>(u'0' + hundredths % 100 / 10);
+  text += static_cast<char16_t>(u'0' + hundredths % 10);
+  return text;
+}
+
+TEST(ExhaustiveTest, EveryCountPrintsItsFloatValueRoundedAtTheHundredths) {
+  const auto failures = ParallelCount(kCounts, [](std::uint32_t first, std::uint32_t last) {
+    std::uint64_t bad = 0;
+    for (std::uint32_t count = first; count < last; ++count) {
+      const ExactFloat exact = NearestFloatOfHundredths(count);
+      const float x = CounterKilometres(count);
+      if (x != std::ldexp(static_cast<float>(exact.mantissa), exact.exponent) ||
+          FormatFixed(x, 2) != ExpectedText(exact)) {
+        ++bad;
+      }
+    }
+    return bad;
+  });
+  EXPECT_EQ(failures, 0u);
+}
+
+}  // namespace
+}  // namespace dumpscan
