@@ -52,13 +52,36 @@ void WriteAll(int fd, const std::string& bytes) {
   }
 }
 
+// The terminal's mode from before the prompt, for the signal handler below.
+termios g_saved_mode;
+volatile sig_atomic_t g_mode_changed = 0;
+
+// Ctrl+C, Ctrl+\, a closed terminal or a kill still end the run the default
+// way, but not before the terminal has its own mode back.
+void RestoreModeAndDie(int signal_number) {
+  if (g_mode_changed) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_mode);
+  ::signal(signal_number, SIG_DFL);
+  raise(signal_number);
+}
+
+constexpr int kEndingSignals[] = {SIGINT, SIGQUIT, SIGHUP, SIGTERM};
+
 std::u16string ReadTerminalLine() {
-  termios saved{};
-  const bool have_mode = tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (have_mode) {
-    termios line_mode = saved;
-    line_mode.c_lflag |= ICANON | ECHO;
+  if (tcgetattr(STDIN_FILENO, &g_saved_mode) == 0) {
+    termios line_mode = g_saved_mode;
+    line_mode.c_lflag |= ICANON | ECHO | ISIG;
     line_mode.c_iflag |= ICRNL;
+    for (const int signal_number : kEndingSignals) {
+      struct sigaction action {};
+      struct sigaction previous {};
+      action.sa_handler = RestoreModeAndDie;
+      sigemptyset(&action.sa_mask);
+      // A signal the caller chose to ignore stays ignored.
+      if (sigaction(signal_number, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN) {
+        sigaction(signal_number, &action, nullptr);
+      }
+    }
+    g_mode_changed = 1;
     tcsetattr(STDIN_FILENO, TCSANOW, &line_mode);
   }
   char buffer[4096];
@@ -66,7 +89,10 @@ std::u16string ReadTerminalLine() {
   do {
     n = read(STDIN_FILENO, buffer, sizeof buffer);
   } while (n < 0 && errno == EINTR);
-  if (have_mode) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+  if (g_mode_changed) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_mode);
+    g_mode_changed = 0;
+  }
 
   if (n == 0) return std::u16string(1, u'\x04');
   if (n < 0) return {};

@@ -28,6 +28,7 @@ ToolRun WaitForTool(int pid) {
   }
   run.finished = WIFEXITED(status);
   run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return run;
 }
 

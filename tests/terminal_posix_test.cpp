@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -141,6 +142,22 @@ TEST(TerminalTest, EndOfInputAtThePromptEndsTheRun) {
   const auto run = testing_support::WaitForTool(pid);
   EXPECT_TRUE(run.finished);
   EXPECT_EQ(run.exit_code, 0);
+}
+
+TEST(TerminalTest, CtrlCAtThePromptEndsTheRunTheDefaultWayAndRestoresTheMode) {
+  const testing_support::ScratchDirectory dir;
+  Terminal terminal;
+  ASSERT_TRUE(terminal.ok());
+  termios quiet = terminal.Mode();
+  quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ISIG));
+  terminal.SetMode(quiet);
+  const pid_t pid = terminal.Start(dir.path());
+  ASSERT_TRUE(terminal.ReadUntil("Press ENTER"));
+  ASSERT_TRUE(terminal.WaitForEcho());
+  terminal.Type(std::string(1, static_cast<char>(terminal.Mode().c_cc[VINTR])));
+  const auto run = testing_support::WaitForTool(pid);
+  EXPECT_EQ(run.signal, SIGINT);
+  EXPECT_EQ(terminal.Mode().c_lflag & (ECHO | ISIG), 0u) << "the terminal's mode was not restored";
 }
 
 }  // namespace
