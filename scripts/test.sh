@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/ensure-packages.sh cmake make g++ libgtest-dev
+scripts/ensure-packages.sh cmake make g++ libgtest-dev libbenchmark-dev
 
 cmake --preset native
 cmake --build --preset native
