@@ -22,6 +22,7 @@ struct DirectoryScanState {
 
 struct DumpFileState {
   int fd;
+  off_t size;  // as fstat saw it when the file was opened
 };
 
 void DirectoryScanCloser::operator()(DirectoryScanState* scan) const {
@@ -116,7 +117,7 @@ DumpFile OpenDumpFile(const DirectoryScanState& scan, const DumpEntry& entry) {
   if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
   // Exclusive access: a file another process holds locked is skipped whole.
   if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return nullptr;
-  return DumpFile(new DumpFileState{fd.release()});
+  return DumpFile(new DumpFileState{fd.release(), info.st_size});
 }
 
 std::size_t ReadDumpBytes(DumpFileState& file, std::uint64_t offset,
@@ -131,6 +132,10 @@ std::size_t ReadDumpBytes(DumpFileState& file, std::uint64_t offset,
       return 0;
     }
     done += static_cast<std::size_t>(n);
+    // A short read that reached the size seen at open is the end of the
+    // file; asking again would only return 0, one system call per short
+    // dump for nothing.
+    if (static_cast<std::uint64_t>(file.size) <= offset + done) break;
   }
   return done;
 }
