@@ -8,7 +8,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -52,6 +54,20 @@ void WriteAll(int fd, std::string_view bytes) {
     if (n <= 0) return;
     done += static_cast<std::size_t>(n);
   }
+}
+
+// UTF-16LE bytes of `text` at `out`; returns the end. On a little-endian
+// machine those bytes are the code units as they sit in memory.
+char* StoreUtf16Le(std::u16string_view text, char* out) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (!text.empty()) std::memcpy(out, text.data(), 2 * text.size());
+    return out + 2 * text.size();
+  }
+  for (const char16_t unit : text) {
+    *out++ = static_cast<char>(unit & 0xFF);
+    *out++ = static_cast<char>(unit >> 8);
+  }
+  return out;
 }
 
 std::u16string ReadTerminalLine() {

@@ -97,17 +97,10 @@ std::string Utf16ToUtf8(std::u16string_view text) {
 }
 
 void AppendUtf16Le(std::u16string_view text, std::string& out) {
-  const std::size_t start = out.size();
-  out.resize(start + 2 * text.size());
-  StoreUtf16Le(text, out.data() + start);
-}
-
-char* StoreUtf16Le(std::u16string_view text, char* out) {
   for (const char16_t unit : text) {
-    *out++ = static_cast<char>(unit & 0xFF);
-    *out++ = static_cast<char>(unit >> 8);
+    out += static_cast<char>(unit & 0xFF);
+    out += static_cast<char>(unit >> 8);
   }
-  return out;
 }
 
 }  // namespace dumpscan

@@ -19,8 +19,4 @@ std::string Utf16ToUtf8(std::u16string_view text);
 /// Appends the UTF-16LE bytes of `text` (no byte-order mark) to `out`.
 void AppendUtf16Le(std::u16string_view text, std::string& out);
 
-/// Stores the UTF-16LE bytes of `text` (2 * text.size() of them) at `out`;
-/// returns the end of what it stored.
-char* StoreUtf16Le(std::u16string_view text, char* out);
-
 }  // namespace dumpscan
