@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -101,7 +102,15 @@ bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry) {
     const std::string_view name(item->d_name);
     if (!IsDumpName(name)) continue;
     entry.native_name.assign(name);
-    entry.display_name = DisplayName(name);
+    // Printable ASCII shows as itself; copying it into the entry's own
+    // storage spares a fresh string per dump for the usual names.
+    const bool plain = std::all_of(name.begin(), name.end(),
+                                   [](char c) { return c >= 0x20 && c < 0x7F; });
+    if (plain) {
+      entry.display_name.assign(name.begin(), name.end());
+    } else {
+      entry.display_name = DisplayName(name);
+    }
     return true;
   }
   return false;
