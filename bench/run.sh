@@ -5,10 +5,13 @@
 # decoders' nanoseconds per block. Takes several minutes; not part of CTest.
 #
 #   bench/run.sh                 sizes 1000 10000 100000
-#   BENCH_SIZES="1000" BENCH_RUNS=5 bench/run.sh
+#   BENCH_SIZES="1000" BENCH_ROUNDS=3 bench/run.sh
 #
 # Output goes to a file and input comes from /dev/null in every timed run,
-# as in a scripted run of the tool. The last line reads
+# as in a scripted run of the tool. The three programs are timed in
+# alternating rounds (one hyperfine call per round, with its own warmup), so
+# a change in the machine's load during the run falls on all three alike;
+# minimum and median are over all rounds. The last line reads
 # "floor ratio at N files: X.XX" for the largest size, the ratio of the
 # median times.
 set -euo pipefail
@@ -16,8 +19,9 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 sizes=(${BENCH_SIZES:-1000 10000 100000})
-runs=${BENCH_RUNS:-10}
-warmup=${BENCH_WARMUP:-3}
+rounds=${BENCH_ROUNDS:-5}
+runs=${BENCH_RUNS:-3}      # per round
+warmup=${BENCH_WARMUP:-1}  # per round
 
 scripts/ensure-packages.sh cmake make g++ gcc libgtest-dev libbenchmark-dev \
   hyperfine strace time python3
@@ -38,10 +42,13 @@ count_calls() {
   awk '$NF == "total" { print $4 }' "$work/strace.txt"
 }
 
-# Peak resident set in KiB.
+# Peak resident set in KiB, the median of five runs: single runs differ by
+# a page or two with the address-space layout.
 peak_kib() {
-  /usr/bin/time -f %M -o "$work/time.txt" "$@" </dev/null >"$work/time.out"
-  cat "$work/time.txt"
+  for _ in 1 2 3 4 5; do
+    /usr/bin/time -f %M -o "$work/time.txt" "$@" </dev/null >"$work/time.out"
+    cat "$work/time.txt"
+  done | sort -n | sed -n 3p
 }
 
 # The same report, dump blocks compared as a set: the two programs may list
@@ -58,8 +65,17 @@ EOF
 
 echo "machine: $(nproc) cores; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 summary=$work/summary.txt
-printf '| dumps | dumpscan min / median | floor min / median | Python min / median | dumpscan/floor (median) | Python/dumpscan (median) | calls/dump dumpscan | calls/dump floor | peak RSS dumpscan |\n' >"$summary"
+printf '| dumps | dumpscan min / median | floor min / median | Python min / median | dumpscan/floor median (min) | Python/dumpscan (median) | calls/dump dumpscan | calls/dump floor | peak RSS dumpscan |\n' >"$summary"
 printf '|---|---|---|---|---|---|---|---|---|\n' >>"$summary"
+
+# Calls made whatever the directory holds (loading, console setup, the
+# prompt), counted in an empty directory.
+mkdir "$work/empty"
+cd "$work/empty"
+startup_dumpscan=$(count_calls "$dumpscan")
+startup_floor=$(count_calls "$floor")
+cd "$root"
+echo "system calls in an empty directory: dumpscan $startup_dumpscan, floor $startup_floor"
 
 declare -A calls_dumpscan calls_floor
 ratio=""
@@ -76,31 +92,42 @@ for n in "${sizes[@]}"; do
   fi
 
   echo
-  echo "== $n dumps"
-  hyperfine --warmup "$warmup" --runs "$runs" --style basic \
-    --export-json "$work/times-$n.json" \
-    -n dumpscan "'$dumpscan' </dev/null >'$work/out.dumpscan'" \
-    -n floor "'$floor' </dev/null >'$work/out.floor'" \
-    -n python "python3 '$python_version' </dev/null >'$work/out.python'"
+  echo "== $n dumps (load $(cut -d' ' -f1 /proc/loadavg))"
+  for round in $(seq "$rounds"); do
+    hyperfine --warmup "$warmup" --runs "$runs" --style none \
+      --export-json "$work/times-$n-$round.json" \
+      -n dumpscan "'$dumpscan' </dev/null >'$work/out.dumpscan'" \
+      -n floor "'$floor' </dev/null >'$work/out.floor'" \
+      -n python "python3 '$python_version' </dev/null >'$work/out.python'"
+  done
 
   calls_dumpscan[$n]=$(count_calls "$dumpscan")
   calls_floor[$n]=$(count_calls "$floor")
   rss=$(peak_kib "$dumpscan")
   cd "$root"
 
-  row=$(python3 - "$work/times-$n.json" "$n" "${calls_dumpscan[$n]}" "${calls_floor[$n]}" "$rss" \
-        "$(stat -c %s "$work/out.dumpscan")" "$(stat -c %s "$work/out.floor")" <<'EOF'
-import json, sys
-results = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
-n, calls_d, calls_f, rss, bytes_d, bytes_f = (int(a) for a in sys.argv[2:])
+  row=$(python3 - "$n" "${calls_dumpscan[$n]}" "${calls_floor[$n]}" "$rss" \
+        "$(stat -c %s "$work/out.dumpscan")" "$(stat -c %s "$work/out.floor")" \
+        "$work"/times-"$n"-*.json <<'EOF'
+import json, statistics, sys
+n, calls_d, calls_f, rss, bytes_d, bytes_f = (int(a) for a in sys.argv[1:7])
+times = {}
+for path in sys.argv[7:]:
+    for r in json.load(open(path))["results"]:
+        times.setdefault(r["command"], []).extend(r["times"])
+low = {name: min(t) for name, t in times.items()}
+med = {name: statistics.median(t) for name, t in times.items()}
+for name, t in times.items():
+    print("%-8s min %8.1f ms  median %8.1f ms  (%d runs)" % (
+        name, low[name] * 1e3, med[name] * 1e3, len(t)), file=sys.stderr)
 def ms(name):
-    return "%.1f / %.1f ms" % (results[name]["min"] * 1e3, results[name]["median"] * 1e3)
-med = {name: r["median"] for name, r in results.items()}
+    return "%.1f / %.1f ms" % (low[name] * 1e3, med[name] * 1e3)
 ratio = med["dumpscan"] / med["floor"]
 print("%.2f" % ratio)
-print("| %d | %s | %s | %s | %.2f | %.1f | %.2f | %.2f | %d KiB |" % (
+print("| %d | %s | %s | %s | %.2f (%.2f) | %.1f | %.2f | %.2f | %d KiB |" % (
     n, ms("dumpscan"), ms("floor"), ms("python"), ratio,
-    med["python"] / med["dumpscan"], calls_d / n, calls_f / n, rss))
+    low["dumpscan"] / low["floor"], med["python"] / med["dumpscan"],
+    calls_d / n, calls_f / n, rss))
 print("output bytes: dumpscan %d, floor %d" % (bytes_d, bytes_f), file=sys.stderr)
 EOF
   )
@@ -135,6 +162,7 @@ print("calls per extra dump (%d to %d): dumpscan %.3f, floor %.3f" % (
     a, b, (d2 - d1) / (b - a), (f2 - f1) / (b - a)))
 EOF
 fi
+echo "system calls in an empty directory: dumpscan $startup_dumpscan, floor $startup_floor"
 echo
 cat "$summary"
 echo
