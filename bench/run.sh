@@ -123,6 +123,9 @@ for name, t in times.items():
 def ms(name):
     return "%.1f / %.1f ms" % (low[name] * 1e3, med[name] * 1e3)
 ratio = med["dumpscan"] / med["floor"]
+print("dumpscan/floor %.2f median, %.2f min; python/dumpscan %.2f median, %.2f min" % (
+    ratio, low["dumpscan"] / low["floor"], med["python"] / med["dumpscan"],
+    low["python"] / low["dumpscan"]), file=sys.stderr)
 print("%.2f" % ratio)
 print("| %d | %s | %s | %s | %.2f (%.2f) | %.1f | %.2f | %.2f | %d KiB |" % (
     n, ms("dumpscan"), ms("floor"), ms("python"), ratio,
@@ -133,7 +136,10 @@ EOF
   )
   ratio=$(head -n1 <<<"$row")
   tail -n1 <<<"$row" >>"$summary"
-  echo "system calls: dumpscan ${calls_dumpscan[$n]}, floor ${calls_floor[$n]}; peak RSS dumpscan ${rss} KiB"
+  awk -v d="${calls_dumpscan[$n]}" -v f="${calls_floor[$n]}" -v n="$n" 'BEGIN {
+    printf "system calls: dumpscan %d, floor %d (%.2f and %.2f per dump)\n", d, f, d / n, f / n }'
+
+  echo "peak RSS dumpscan: ${rss} KiB"
   rm -rf "$dir"
 done
 
