@@ -62,12 +62,13 @@ char* StoreUtf16Le(std::u16string_view text, char* out) {
   if constexpr (std::endian::native == std::endian::little) {
     if (!text.empty()) std::memcpy(out, text.data(), 2 * text.size());
     return out + 2 * text.size();
+  } else {
+    for (const char16_t unit : text) {
+      *out++ = static_cast<char>(unit & 0xFF);
+      *out++ = static_cast<char>(unit >> 8);
+    }
+    return out;
   }
-  for (const char16_t unit : text) {
-    *out++ = static_cast<char>(unit & 0xFF);
-    *out++ = static_cast<char>(unit >> 8);
-  }
-  return out;
 }
 
 std::u16string ReadTerminalLine() {
