@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 #include "console/console.h"
 #include "console/line_input.h"
@@ -42,7 +44,7 @@ void ReserveStandardStream(int fd) {
   }
 }
 
-void WriteAll(int fd, const std::string& bytes) {
+void WriteAll(int fd, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
@@ -126,15 +128,26 @@ bool OpenConsoleWindow(std::u16string_view /*title*/) {
 }
 
 void PrintLine(std::u16string_view text) {
-  std::string bytes;
+  static constexpr std::u16string_view kLineEnd = u"\r\n";
   if (Console().output_is_terminal) {
-    bytes = Utf16ToUtf8(text);
+    std::string bytes = Utf16ToUtf8(text);
     bytes += "\r\n";
-  } else {
-    bytes.reserve(2 * text.size() + 4);
-    AppendUtf16Le(text, bytes);
-    AppendUtf16Le(u"\r\n", bytes);
+    WriteAll(STDOUT_FILENO, bytes);
+    return;
   }
+  // Redirected runs print up to four lines per dump, and every usual line
+  // (a name is at most 255 bytes) fits the stack: no heap traffic per line.
+  constexpr std::size_t kStackUnits = 512;
+  if (text.size() + kLineEnd.size() <= kStackUnits) {
+    char buffer[2 * kStackUnits];
+    char* end = StoreUtf16Le(kLineEnd, StoreUtf16Le(text, buffer));
+    WriteAll(STDOUT_FILENO, std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
+    return;
+  }
+  std::string bytes;
+  bytes.reserve(2 * (text.size() + kLineEnd.size()));
+  AppendUtf16Le(text, bytes);
+  AppendUtf16Le(kLineEnd, bytes);
   WriteAll(STDOUT_FILENO, bytes);
 }
 

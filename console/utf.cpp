@@ -1,6 +1,8 @@
 #include "console/utf.h"
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace dumpscan {
 
@@ -96,11 +98,24 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   return out;
 }
 
-void AppendUtf16Le(std::u16string_view text, std::string& out) {
-  for (const char16_t unit : text) {
-    out += static_cast<char>(unit & 0xFF);
-    out += static_cast<char>(unit >> 8);
+char* StoreUtf16Le(std::u16string_view text, char* out) {
+  // Little-endian machines hold UTF-16LE in memory as it is.
+  if constexpr (std::endian::native == std::endian::little) {
+    if (!text.empty()) std::memcpy(out, text.data(), 2 * text.size());
+    return out + 2 * text.size();
+  } else {
+    for (const char16_t unit : text) {
+      *out++ = static_cast<char>(unit & 0xFF);
+      *out++ = static_cast<char>(unit >> 8);
+    }
+    return out;
   }
+}
+
+void AppendUtf16Le(std::u16string_view text, std::string& out) {
+  const std::size_t at = out.size();
+  out.resize(at + 2 * text.size());
+  StoreUtf16Le(text, out.data() + at);
 }
 
 }  // namespace dumpscan

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -22,6 +23,7 @@ struct DirectoryScanState {
 
 struct DumpFileState {
   int fd;
+  off_t size;  // as fstat saw it when the file was opened
 };
 
 void DirectoryScanCloser::operator()(DirectoryScanState* scan) const {
@@ -100,7 +102,15 @@ bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry) {
     const std::string_view name(item->d_name);
     if (!IsDumpName(name)) continue;
     entry.native_name.assign(name);
-    entry.display_name = DisplayName(name);
+    // Printable ASCII shows as itself; copying it into the entry's own
+    // storage spares a fresh string per dump for the usual names.
+    const bool plain = std::all_of(name.begin(), name.end(),
+                                   [](char c) { return c >= 0x20 && c < 0x7F; });
+    if (plain) {
+      entry.display_name.assign(name.begin(), name.end());
+    } else {
+      entry.display_name = DisplayName(name);
+    }
     return true;
   }
   return false;
@@ -116,7 +126,7 @@ DumpFile OpenDumpFile(const DirectoryScanState& scan, const DumpEntry& entry) {
   if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
   // Exclusive access: a file another process holds locked is skipped whole.
   if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return nullptr;
-  return DumpFile(new DumpFileState{fd.release()});
+  return DumpFile(new DumpFileState{fd.release(), info.st_size});
 }
 
 std::size_t ReadDumpBytes(DumpFileState& file, std::uint64_t offset,
@@ -131,6 +141,10 @@ std::size_t ReadDumpBytes(DumpFileState& file, std::uint64_t offset,
       return 0;
     }
     done += static_cast<std::size_t>(n);
+    // A short read that reached the size seen at open is the end of the
+    // file; asking again would only return 0, one system call per short
+    // dump for nothing.
+    if (static_cast<std::uint64_t>(file.size) <= offset + done) break;
   }
   return done;
 }

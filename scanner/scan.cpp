@@ -19,12 +19,14 @@ void DescribeDump(DumpFileState& file) {
   std::array<std::uint8_t, kRecordBlockSize + kCounterWordSize> scratch{};
   const std::size_t got = ReadDumpBytes(file, kRecordBlockOffset, scratch);
   const std::span<const std::uint8_t> bytes(scratch);
+  // The prefix goes in front of the report text in place, which the text's
+  // spare capacity usually allows without a second allocation.
   if (got >= kRecordBlockSize) {
-    PrintLine(u"0x774: " + DescribeRecordBlock(bytes.first<kRecordBlockSize>()));
+    PrintLine(DescribeRecordBlock(bytes.first<kRecordBlockSize>()).insert(0, u"0x774: "));
   }
   if (got >= kRecordBlockSize + kCounterWordSize) {
-    PrintLine(u"0x788: " +
-              DescribeCounterWord(bytes.subspan<kRecordBlockSize, kCounterWordSize>()));
+    PrintLine(DescribeCounterWord(bytes.subspan<kRecordBlockSize, kCounterWordSize>())
+                  .insert(0, u"0x788: "));
   }
 }
 

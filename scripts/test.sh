@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/ensure-packages.sh cmake make g++ libgtest-dev
+scripts/ensure-packages.sh cmake make g++ libgtest-dev libbenchmark-dev
 
 echo "== native"
 cmake --preset native

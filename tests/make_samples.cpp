@@ -1,9 +1,12 @@
 // Writes the bundled sample dumps, or with --check tells whether a
-// directory holds them unchanged.
+// directory holds them unchanged, or with --many writes COUNT numbered dumps
+// of mixed readings for timing runs.
 //   make_samples DIRECTORY
 //   make_samples --check DIRECTORY
+//   make_samples --many COUNT DIRECTORY
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -36,12 +39,47 @@ std::vector<Sample> Samples() {
   };
 }
 
+// Dump `i` of a timing set. The mix keeps every path of the decoders busy:
+// valid readings of changing distances, each kind of check failure, and
+// dumps too short for one or both ranges.
+std::vector<std::uint8_t> NumberedDump(std::uint32_t i) {
+  const std::uint32_t distance = 100000 + (i * 7919u) % 900000;
+  const std::uint32_t count = 10000000 + (i * 104729u) % 89999999;
+  auto block = EncodeRecordBlock(distance);
+  auto word = EncodeCounterWord(count);
+  switch (i % 10) {
+    case 6: block[1 + 4 * (i % 5)] ^= 0x01; break;   // a record's check nibble
+    case 7: block[3 + 4 * (i % 5)] ^= 0x01; break;   // a step byte's parity
+    case 8: word[0] ^= 0x10; break;                  // the counter word's nibble
+    case 9: return MakeDump(block, word, i % 20 == 9 ? 1930 : 1000);
+    default: break;
+  }
+  return MakeDump(block, word);
+}
+
+int WriteMany(const char* count_text, const std::filesystem::path& directory) {
+  char* end = nullptr;
+  const unsigned long count = std::strtoul(count_text, &end, 10);
+  if (end == count_text || *end != '\0' || count > 10000000) {
+    std::fprintf(stderr, "make_samples: bad count %s\n", count_text);
+    return 2;
+  }
+  std::filesystem::create_directories(directory);
+  char name[32];
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::snprintf(name, sizeof name, "dump-%07u.bin", static_cast<unsigned>(i));
+    WriteFile(directory / name, NumberedDump(i));
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--many") return WriteMany(argv[2], argv[3]);
   const bool check = argc == 3 && std::string(argv[1]) == "--check";
   if (argc != 2 && !check) {
-    std::fprintf(stderr, "usage: make_samples [--check] DIRECTORY\n");
+    std::fprintf(stderr, "usage: make_samples [--check] DIRECTORY | --many COUNT DIRECTORY\n");
     return 2;
   }
   const std::filesystem::path directory = argv[argc - 1];

@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# Times dumpscan against the system-call floor (bench/floor.c) and a plain
+# Python version (bench/dumpscan.py) on generated directories of dumps, and
+# reports run times, ratios, system calls per dump, peak memory and the
+# decoders' nanoseconds per block. Takes several minutes; not part of CTest.
+#
+#   bench/run.sh                 sizes 1000 10000 100000
+#   BENCH_SIZES="1000" BENCH_ROUNDS=3 bench/run.sh
+#
+# Output goes to a file and input comes from /dev/null in every timed run,
+# as in a scripted run of the tool. The three programs are timed in
+# alternating rounds (one hyperfine call per round, with its own warmup), so
+# a change in the machine's load during the run falls on all three alike;
+# minimum and median are over all rounds. The last line reads
+# "floor ratio at N files: X.XX" for the largest size, the ratio of the
+# median times.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+sizes=(${BENCH_SIZES:-1000 10000 100000})
+rounds=${BENCH_ROUNDS:-5}
+runs=${BENCH_RUNS:-3}      # per round
+warmup=${BENCH_WARMUP:-1}  # per round
+
+scripts/ensure-packages.sh cmake make g++ gcc libgtest-dev libbenchmark-dev \
+  hyperfine strace time python3
+cmake --preset native >/dev/null
+cmake --build --preset native --target dumpscan floor make_samples decoder_benchmark >/dev/null
+
+dumpscan=$root/build/native/dumpscan
+floor=$root/build/native/bench/floor
+python_version=$root/bench/dumpscan.py
+make_samples=$root/build/native/tests/make_samples
+
+work=$(mktemp -d "$root/build/bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# Total system calls of one run, counted over all threads.
+count_calls() {
+  strace -c -f -o "$work/strace.txt" "$@" </dev/null >"$work/strace.out"
+  awk '$NF == "total" { print $4 }' "$work/strace.txt"
+}
+
+# Peak resident set in KiB, the median of five runs: single runs differ by
+# a page or two with the address-space layout.
+peak_kib() {
+  for _ in 1 2 3 4 5; do
+    /usr/bin/time -f %M -o "$work/time.txt" "$@" </dev/null >"$work/time.out"
+    cat "$work/time.txt"
+  done | sort -n | sed -n 3p
+}
+
+# The same report, dump blocks compared as a set: the two programs may list
+# the directory in different orders.
+same_report() {
+  python3 - "$1" "$2" <<'EOF'
+import sys
+def blocks(path):
+    text = open(path, "rb").read().decode("utf-16-le")
+    return sorted(text.split("\r\n\r\n"))
+sys.exit(0 if blocks(sys.argv[1]) == blocks(sys.argv[2]) else 1)
+EOF
+}
+
+echo "machine: $(nproc) cores; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+summary=$work/summary.txt
+printf '| dumps | dumpscan min / median | floor min / median | Python min / median | dumpscan/floor median (min) | Python/dumpscan (median) | calls/dump dumpscan | calls/dump floor | peak RSS dumpscan |\n' >"$summary"
+printf '|---|---|---|---|---|---|---|---|---|\n' >>"$summary"
+
+# Calls made whatever the directory holds (loading, console setup, the
+# prompt), counted in an empty directory.
+mkdir "$work/empty"
+cd "$work/empty"
+startup_dumpscan=$(count_calls "$dumpscan")
+startup_floor=$(count_calls "$floor")
+cd "$root"
+echo "system calls in an empty directory: dumpscan $startup_dumpscan, floor $startup_floor"
+
+declare -A calls_dumpscan calls_floor
+ratio=""
+for n in "${sizes[@]}"; do
+  dir=$work/dumps-$n
+  "$make_samples" --many "$n" "$dir"
+  cd "$dir"
+
+  "$dumpscan" </dev/null >"$work/out.dumpscan"
+  python3 "$python_version" </dev/null >"$work/out.python"
+  if ! same_report "$work/out.dumpscan" "$work/out.python"; then
+    echo "bench/dumpscan.py and dumpscan disagree on $n dumps" >&2
+    exit 1
+  fi
+
+  echo
+  echo "== $n dumps (load $(cut -d' ' -f1 /proc/loadavg))"
+  for round in $(seq "$rounds"); do
+    hyperfine --warmup "$warmup" --runs "$runs" --style none \
+      --export-json "$work/times-$n-$round.json" \
+      -n dumpscan "'$dumpscan' </dev/null >'$work/out.dumpscan'" \
+      -n floor "'$floor' </dev/null >'$work/out.floor'" \
+      -n python "python3 '$python_version' </dev/null >'$work/out.python'"
+  done
+
+  calls_dumpscan[$n]=$(count_calls "$dumpscan")
+  calls_floor[$n]=$(count_calls "$floor")
+  rss=$(peak_kib "$dumpscan")
+  cd "$root"
+
+  row=$(python3 - "$n" "${calls_dumpscan[$n]}" "${calls_floor[$n]}" "$rss" \
+        "$(stat -c %s "$work/out.dumpscan")" "$(stat -c %s "$work/out.floor")" \
+        "$work"/times-"$n"-*.json <<'EOF'
+import json, statistics, sys
+n, calls_d, calls_f, rss, bytes_d, bytes_f = (int(a) for a in sys.argv[1:7])
+times = {}
+for path in sys.argv[7:]:
+    for r in json.load(open(path))["results"]:
+        times.setdefault(r["command"], []).extend(r["times"])
+low = {name: min(t) for name, t in times.items()}
+med = {name: statistics.median(t) for name, t in times.items()}
+for name, t in times.items():
+    print("%-8s min %8.1f ms  median %8.1f ms  (%d runs)" % (
+        name, low[name] * 1e3, med[name] * 1e3, len(t)), file=sys.stderr)
+def ms(name):
+    return "%.1f / %.1f ms" % (low[name] * 1e3, med[name] * 1e3)
+ratio = med["dumpscan"] / med["floor"]
+print("dumpscan/floor %.2f median, %.2f min; python/dumpscan %.2f median, %.2f min" % (
+    ratio, low["dumpscan"] / low["floor"], med["python"] / med["dumpscan"],
+    low["python"] / low["dumpscan"]), file=sys.stderr)
+print("%.2f" % ratio)
+print("| %d | %s | %s | %s | %.2f (%.2f) | %.1f | %.2f | %.2f | %d KiB |" % (
+    n, ms("dumpscan"), ms("floor"), ms("python"), ratio,
+    low["dumpscan"] / low["floor"], med["python"] / med["dumpscan"],
+    calls_d / n, calls_f / n, rss))
+print("output bytes: dumpscan %d, floor %d" % (bytes_d, bytes_f), file=sys.stderr)
+EOF
+  )
+  ratio=$(head -n1 <<<"$row")
+  tail -n1 <<<"$row" >>"$summary"
+  awk -v d="${calls_dumpscan[$n]}" -v f="${calls_floor[$n]}" -v n="$n" 'BEGIN {
+    printf "system calls: dumpscan %d, floor %d (%.2f and %.2f per dump)\n", d, f, d / n, f / n }'
+
+  echo "peak RSS dumpscan: ${rss} KiB"
+  rm -rf "$dir"
+done
+
+echo
+echo "== decoders (ns per block)"
+"$root/build/native/bench/decoder_benchmark" --benchmark_repetitions=5 \
+  --benchmark_report_aggregates_only=true --benchmark_format=json \
+  --benchmark_out="$work/decoders.json" --benchmark_out_format=json >/dev/null
+python3 - "$work/decoders.json" <<'EOF'
+import json, sys
+rows = json.load(open(sys.argv[1]))["benchmarks"]
+medians = {r["run_name"]: r for r in rows if r.get("aggregate_name") == "median"}
+for name, r in medians.items():
+    print("%-24s %7.1f ns (median of 5)" % (name.removeprefix("BM_"), r["real_time"]))
+EOF
+
+echo
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+first=${sizes[0]} last=${sizes[-1]}
+if [ "$first" != "$last" ]; then
+  python3 - "$first" "$last" "${calls_dumpscan[$first]}" "${calls_dumpscan[$last]}" \
+    "${calls_floor[$first]}" "${calls_floor[$last]}" <<'EOF'
+import sys
+a, b, d1, d2, f1, f2 = (int(x) for x in sys.argv[1:])
+print("calls per extra dump (%d to %d): dumpscan %.3f, floor %.3f" % (
+    a, b, (d2 - d1) / (b - a), (f2 - f1) / (b - a)))
+EOF
+fi
+echo "system calls in an empty directory: dumpscan $startup_dumpscan, floor $startup_floor"
+echo
+cat "$summary"
+echo
+echo "floor ratio at $last files: $ratio"
