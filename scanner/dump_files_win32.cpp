@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "scanner/dump_files.h"
+#include "scanner/dump_name.h"
 
 namespace dumpscan {
 
@@ -81,15 +82,20 @@ DirectoryScan BeginDirectoryScan(const NativeString& path) {
 bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry) {
   if (scan.find == INVALID_HANDLE_VALUE) return false;
   WIN32_FIND_DATAW found;
-  if (scan.first_pending) {
-    found = scan.first;
-    scan.first_pending = false;
-  } else if (!FindNextFileW(scan.find, &found)) {
-    return false;
+  for (;;) {
+    if (scan.first_pending) {
+      found = scan.first;
+      scan.first_pending = false;
+    } else if (!FindNextFileW(scan.find, &found)) {
+      return false;
+    }
+    // The wildcard also matched short aliases; only the long name counts.
+    const std::u16string name = ToUtf16(found.cFileName);
+    if (!IsDumpName(name)) continue;
+    entry.native_name = found.cFileName;
+    entry.display_name = name;
+    return true;
   }
-  entry.native_name = found.cFileName;
-  entry.display_name = ToUtf16(found.cFileName);
-  return true;
 }
 
 DumpFile OpenDumpFile(const DirectoryScanState& scan, const DumpEntry& entry) {

@@ -1,6 +1,6 @@
 #pragma once
 // Which directory entries are dumps, and how a POSIX name (raw bytes) is
-// shown. Windows leaves both to its own wildcard matcher and UTF-16 names.
+// shown. Windows shows its UTF-16 names as they are.
 
 #include <string>
 #include <string_view>
@@ -11,6 +11,11 @@ namespace dumpscan {
 /// with any text, possibly none, before the point: ".bin" and "X.BIN"
 /// match, "x.bin.txt" and "xbin" do not.
 bool IsDumpName(std::string_view name);
+
+/// The same test for a UTF-16 name. Windows wildcards also match a file's
+/// short 8.3 alias ("data.binary" is found as DATA~1.BIN by "*.bin"), so the
+/// long name found is checked again.
+bool IsDumpName(std::u16string_view name);
 
 /// The name as shown on a line: its bytes decoded as UTF-8 (an undecodable
 /// sequence as U+FFFD) and every control character (U+0000-U+001F,

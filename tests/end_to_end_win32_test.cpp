@@ -1,5 +1,5 @@
 // End-to-end cases that only Windows semantics show: sharing modes, file
-// attributes and missing standard handles.
+// attributes, short name aliases and missing standard handles.
 
 #include <windows.h>
 
@@ -92,6 +92,14 @@ TEST(EndToEndWin32Test, HiddenSystemAndReadOnlyDumpsAreReadLikeAnyOther) {
   }
   ExpectReport(RunTool(dir.path()), expected);
   for (const auto& c : cases) SetFileAttributesW((dir.path() / c.name).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(EndToEndWin32Test, NamesMatchingOnlyThroughTheirShortAliasAreNotDumps) {
+  // Their 8.3 aliases (DATA~1.BIN and the like) end in .BIN.
+  const ScratchDirectory dir;
+  for (const char* name : {"data.binary", "longfilename.bin2", "Readings.BINX", "plain.bin"})
+    fixture::WriteFile(dir.path() / name, Dump());
+  ExpectReport(RunTool(dir.path()), {{u"plain.bin", kReadings}});
 }
 
 TEST(EndToEndWin32Test, MissingStandardHandlesNeitherStopNorHarmTheRun) {

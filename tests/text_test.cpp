@@ -17,6 +17,14 @@ TEST(IsDumpNameTest, PointBinInAnyCaseAtTheEnd) {
     EXPECT_FALSE(IsDumpName(name)) << name;
 }
 
+TEST(IsDumpNameTest, Utf16NamesFollowTheSameRule) {
+  for (const char16_t* name : {u"a.bin", u"A.BIN", u"Dump.Bin", u".bin", u"\u65E5.bIn"})
+    EXPECT_TRUE(IsDumpName(std::u16string_view(name))) << Utf16ToUtf8(name);
+  for (const char16_t* name : {u"data.binary", u"DATA~1.BIN.txt", u"xbin", u"", u"a.b\u0130n",
+                               u"a.\uFF42in"})
+    EXPECT_FALSE(IsDumpName(std::u16string_view(name))) << Utf16ToUtf8(name);
+}
+
 TEST(DisplayNameTest, DecodesUtf8AndNeutralisesWhatCouldBreakALine) {
   const struct {
     std::string bytes;
