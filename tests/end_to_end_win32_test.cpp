@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "tests/dump_fixture.h"
 #include "tests/run_tool_win32.h"
 
@@ -110,6 +112,30 @@ TEST(EndToEndWin32Test, MissingStandardHandlesNeitherStopNorHarmTheRun) {
   EXPECT_EQ(run.exit_code, 0);
   const auto bytes = Dump();
   EXPECT_EQ(fixture::ReadFile(dir.path() / "a.bin"), std::string(bytes.begin(), bytes.end()));
+}
+
+TEST(EndToEndWin32Test, AReaderThatLeavesEarlyNeitherStopsNorHarmsTheRun) {
+  const ScratchDirectory dir;
+  for (int k = 0; k < 400; ++k) {
+    fixture::WriteFile(dir.path() / ("dump" + std::to_string(k) + ".bin"), Dump());
+  }
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inherit, 0));
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  // Takes the first byte and goes; later writes find no reader and fail.
+  std::thread reader([read_end] {
+    char first = 0;
+    DWORD got = 0;
+    ReadFile(read_end, &first, 1, &got, nullptr);
+    CloseHandle(read_end);
+  });
+  const ToolRun run = testing_support::RunToolWithHandles(dir.path(), nullptr, write_end);
+  CloseHandle(write_end);  // the reader, if still waiting, now sees the end
+  reader.join();
+  EXPECT_TRUE(run.finished);
+  EXPECT_EQ(run.exit_code, 0);
 }
 
 }  // namespace
