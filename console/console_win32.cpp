@@ -19,8 +19,8 @@ static_assert(kLineInputMode == 7);
 constexpr DWORD kMaxConsoleUnits = 4096;
 
 struct ConsoleState {
-  HANDLE input = nullptr;   // owned by the console, never closed here
-  HANDLE output = nullptr;  // owned by the console, never closed here
+  HANDLE input = nullptr;   // the standard handles: never closed here
+  HANDLE output = nullptr;
   bool lock_ready = false;
   CRITICAL_SECTION input_lock;  // guards `pending`
   PendingInput pending;
