@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the given prefix, creating the prefix
 # first when it is missing:  wine-run.sh PREFIX PROGRAM.exe [ARGUMENTS...]
+# WINE_RUN_DISPLAY names the X display to draw on; without it there is none.
 # Wine's own messages are silenced so that a program's output stays its own.
 set -euo pipefail
 
@@ -8,6 +9,13 @@ prefix=$(realpath -m "$1")  # Wine takes only an absolute prefix
 shift
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
+# Programs draw on a screen only when asked to (WINE_RUN_DISPLAY); tests on a
+# desktop would otherwise open a console window for every run.
+if [ -n "${WINE_RUN_DISPLAY:-}" ]; then
+  export DISPLAY=$WINE_RUN_DISPLAY
+else
+  unset DISPLAY WAYLAND_DISPLAY
+fi
 # No dialog may ask to install Mono or Gecko: nothing here needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 

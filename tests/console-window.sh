@@ -29,6 +29,7 @@ for _ in $(seq 100); do
 done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 export DISPLAY=":$(head -n1 "$work/display")"
+export WINE_RUN_DISPLAY=$DISPLAY
 
 # A console wide enough for the longest report line, tall enough for the
 # samples, so that the picture shows the whole run.
