@@ -93,7 +93,7 @@ bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry) {
     const std::u16string name = ToUtf16(found.cFileName);
     if (!IsDumpName(name)) continue;
     entry.native_name = found.cFileName;
-    entry.display_name = name;
+    entry.display_name = DisplayName(name);
     return true;
   }
 }

@@ -24,8 +24,10 @@ bool IsDumpName(std::string_view name) { return EndsInPointBin(name); }
 
 bool IsDumpName(std::u16string_view name) { return EndsInPointBin(name); }
 
-std::u16string DisplayName(std::string_view name) {
-  std::u16string text = Utf8ToUtf16(name);
+std::u16string DisplayName(std::string_view name) { return DisplayName(Utf8ToUtf16(name)); }
+
+std::u16string DisplayName(std::u16string_view name) {
+  std::u16string text(name);
   for (char16_t& unit : text) {
     if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) unit = kReplacementCharacter;
   }

@@ -1,6 +1,6 @@
 #pragma once
-// Which directory entries are dumps, and how a POSIX name (raw bytes) is
-// shown. Windows shows its UTF-16 names as they are.
+// Which directory entries are dumps, and how their names are shown: POSIX
+// names as raw bytes, Windows names as UTF-16.
 
 #include <string>
 #include <string_view>
@@ -22,5 +22,9 @@ bool IsDumpName(std::u16string_view name);
 /// U+007F-U+009F) as U+FFFD, so no name can break a line or reach a
 /// terminal as an escape sequence.
 std::u16string DisplayName(std::string_view name);
+
+/// The same for a UTF-16 name: each control character as U+FFFD. A file
+/// system that Windows reaches need not forbid them in names.
+std::u16string DisplayName(std::u16string_view name);
 
 }  // namespace dumpscan

@@ -41,6 +41,22 @@ TEST(DisplayNameTest, DecodesUtf8AndNeutralisesWhatCouldBreakALine) {
   for (const auto& c : cases) EXPECT_EQ(DisplayName(c.bytes), c.shown) << c.bytes;
 }
 
+TEST(DisplayNameTest, Utf16NamesKeepEverythingButControlCharacters) {
+  const struct {
+    std::u16string name;
+    std::u16string shown;
+  } cases[] = {
+      {u"dump.bin", u"dump.bin"},
+      {u"\u00FCber.bin", u"\u00FCber.bin"},
+      {u"\U0001F600.bin", u"\U0001F600.bin"},
+      {u"\xD800.bin", u"\xD800.bin"},  // an unpaired surrogate stays for the console to show
+      {u"a\r\nb.bin", u"a\uFFFD\uFFFDb.bin"},
+      {u"\x1B[31m.bin", u"\uFFFD[31m.bin"},
+      {u"\x7F\x85\xA0.bin", u"\uFFFD\uFFFD\u00A0.bin"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DisplayName(c.name), c.shown) << Utf16ToUtf8(c.name);
+}
+
 TEST(Utf8ToUtf16Test, EachMaximalIllFormedRunIsOneReplacement) {
   const struct {
     std::string bytes;
