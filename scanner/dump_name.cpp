@@ -4,16 +4,30 @@
 
 namespace dumpscan {
 
-bool IsDumpName(std::string_view name) {
+namespace {
+
+// Letters of any width: only ASCII letters fold, so no locale takes part.
+template <typename Char>
+bool EndsInPointBin(std::basic_string_view<Char> name) {
   if (name.size() < 4) return false;
-  const std::string_view tail = name.substr(name.size() - 4);
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  return tail[0] == '.' && lower(tail[1]) == 'b' && lower(tail[2]) == 'i' &&
-         lower(tail[3]) == 'n';
+  const auto tail = name.substr(name.size() - 4);
+  auto lower = [](Char c) {
+    return (c >= Char('A') && c <= Char('Z')) ? static_cast<Char>(c - Char('A') + Char('a')) : c;
+  };
+  return tail[0] == Char('.') && lower(tail[1]) == Char('b') && lower(tail[2]) == Char('i') &&
+         lower(tail[3]) == Char('n');
 }
 
-std::u16string DisplayName(std::string_view name) {
-  std::u16string text = Utf8ToUtf16(name);
+}  // namespace
+
+bool IsDumpName(std::string_view name) { return EndsInPointBin(name); }
+
+bool IsDumpName(std::u16string_view name) { return EndsInPointBin(name); }
+
+std::u16string DisplayName(std::string_view name) { return DisplayName(Utf8ToUtf16(name)); }
+
+std::u16string DisplayName(std::u16string_view name) {
+  std::u16string text(name);
   for (char16_t& unit : text) {
     if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) unit = kReplacementCharacter;
   }

@@ -67,10 +67,10 @@ TEST(EndToEndTest, FileSizeDecidesWhichReadingsAppear) {
 
 TEST(EndToEndTest, NamesMatchByExtensionInAnyLetterCase) {
   const ScratchDirectory dir;
-  for (const char* name : {"DUMP.BIN", "Dump.Bin", "lower.bin", "x.bin.txt", "xbin", "notes.txt"})
+  for (const char* name : {"UPPER.BIN", "Dump.Bin", "lower.bin", "x.bin.txt", "xbin", "notes.txt"})
     WriteDump(dir.path() / name);
   const std::vector<std::u16string> lines = {kRecordLine123456, kCounterLine123456};
-  ExpectReport(dir.path(), {{u"DUMP.BIN", lines}, {u"Dump.Bin", lines}, {u"lower.bin", lines}});
+  ExpectReport(dir.path(), {{u"UPPER.BIN", lines}, {u"Dump.Bin", lines}, {u"lower.bin", lines}});
 }
 
 TEST(EndToEndTest, EntriesThatCannotBeOpenedShowOnlyTheirName) {

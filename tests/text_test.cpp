@@ -17,6 +17,14 @@ TEST(IsDumpNameTest, PointBinInAnyCaseAtTheEnd) {
     EXPECT_FALSE(IsDumpName(name)) << name;
 }
 
+TEST(IsDumpNameTest, Utf16NamesFollowTheSameRule) {
+  for (const char16_t* name : {u"a.bin", u"A.BIN", u"Dump.Bin", u".bin", u"\u65E5.bIn"})
+    EXPECT_TRUE(IsDumpName(std::u16string_view(name))) << Utf16ToUtf8(name);
+  for (const char16_t* name : {u"data.binary", u"DATA~1.BIN.txt", u"xbin", u"", u"a.b\u0130n",
+                               u"a.\uFF42in"})
+    EXPECT_FALSE(IsDumpName(std::u16string_view(name))) << Utf16ToUtf8(name);
+}
+
 TEST(DisplayNameTest, DecodesUtf8AndNeutralisesWhatCouldBreakALine) {
   const struct {
     std::string bytes;
@@ -31,6 +39,22 @@ TEST(DisplayNameTest, DecodesUtf8AndNeutralisesWhatCouldBreakALine) {
       {"\x7F\xC2\x85\xC2\xA0.bin", u"\uFFFD\uFFFD\u00A0.bin"},
   };
   for (const auto& c : cases) EXPECT_EQ(DisplayName(c.bytes), c.shown) << c.bytes;
+}
+
+TEST(DisplayNameTest, Utf16NamesKeepEverythingButControlCharacters) {
+  const struct {
+    std::u16string name;
+    std::u16string shown;
+  } cases[] = {
+      {u"dump.bin", u"dump.bin"},
+      {u"\u00FCber.bin", u"\u00FCber.bin"},
+      {u"\U0001F600.bin", u"\U0001F600.bin"},
+      {u"\xD800.bin", u"\xD800.bin"},  // an unpaired surrogate stays for the console to show
+      {u"a\r\nb.bin", u"a\uFFFD\uFFFDb.bin"},
+      {u"\x1B[31m.bin", u"\uFFFD[31m.bin"},
+      {u"\x7F\x85\xA0.bin", u"\uFFFD\uFFFD\u00A0.bin"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DisplayName(c.name), c.shown) << Utf16ToUtf8(c.name);
 }
 
 TEST(Utf8ToUtf16Test, EachMaximalIllFormedRunIsOneReplacement) {

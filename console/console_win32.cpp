@@ -1,0 +1,122 @@
+// The console on Windows: a console window of the tool's own, or whatever
+// the standard handles were redirected to. Text that the console cannot take
+// goes out as UTF-16LE bytes, so redirected output is the same on every
+// platform.
+
+#include <windows.h>
+
+#include <array>
+
+#include "console/console.h"
+#include "console/line_input.h"
+
+namespace dumpscan {
+
+namespace {
+
+constexpr DWORD kLineInputMode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
+static_assert(kLineInputMode == 7);
+constexpr DWORD kMaxConsoleUnits = 4096;
+
+struct ConsoleState {
+  HANDLE input = nullptr;   // the standard handles: never closed here
+  HANDLE output = nullptr;
+  bool lock_ready = false;
+  CRITICAL_SECTION input_lock;  // guards `pending`
+  PendingInput pending;
+};
+
+ConsoleState& Console() {
+  static ConsoleState state;
+  return state;
+}
+
+// Holds a critical section for the length of a scope.
+class ScopedLock {
+ public:
+  explicit ScopedLock(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
+  ScopedLock(const ScopedLock&) = delete;
+  ScopedLock& operator=(const ScopedLock&) = delete;
+  ~ScopedLock() { LeaveCriticalSection(&lock_); }
+
+ private:
+  CRITICAL_SECTION& lock_;
+};
+
+// Runs on a thread the system starts. Returning FALSE leaves every event to
+// the default handling, which ends the process; nothing is released here,
+// because the main thread may be using the very console and lock at that
+// moment, and process exit frees them anyway.
+BOOL WINAPI OnConsoleEvent(DWORD /*event*/) { return FALSE; }
+
+InputRead ReadRawInput(std::span<std::byte> room) {
+  const DWORD ask = room.size() > MAXDWORD ? MAXDWORD : static_cast<DWORD>(room.size());
+  DWORD got = 0;
+  if (ReadFile(Console().input, room.data(), ask, &got, nullptr)) {
+    if (got == 0) return {0, InputStatus::kEnd};
+    return {got, InputStatus::kData};
+  }
+  if (GetLastError() == ERROR_BROKEN_PIPE) return {0, InputStatus::kEnd};
+  return {0, InputStatus::kError};
+}
+
+}  // namespace
+
+bool OpenConsoleWindow(std::u16string_view title) {
+  ConsoleState& console = Console();
+  // Fails when a console is attached already; that one is then used.
+  AllocConsole();
+  console.input = GetStdHandle(STD_INPUT_HANDLE);
+  console.output = GetStdHandle(STD_OUTPUT_HANDLE);
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  if (!title.empty()) {
+    const std::wstring wide(title.begin(), title.end());
+    SetConsoleTitleW(wide.c_str());
+  }
+  if (!console.lock_ready) {
+    InitializeCriticalSection(&console.input_lock);
+    console.lock_ready = true;
+  }
+  return true;
+}
+
+void PrintLine(std::u16string_view text) {
+  std::wstring line(text.begin(), text.end());
+  line += L"\r\n";
+  const DWORD units = static_cast<DWORD>(line.size());
+  HANDLE output = Console().output;
+  DWORD written = 0;
+  if (!WriteConsoleW(output, line.data(), units, &written, nullptr)) {
+    WriteFile(output, line.data(), units * static_cast<DWORD>(sizeof(wchar_t)), &written, nullptr);
+  }
+  FlushFileBuffers(output);
+}
+
+std::u16string ReadLine() {
+  ConsoleState& console = Console();
+  SetConsoleMode(console.input, kLineInputMode);
+  std::array<wchar_t, kMaxConsoleUnits> buffer;
+  DWORD count = 0;
+  if (ReadConsoleW(console.input, buffer.data(), kMaxConsoleUnits, &count, nullptr)) {
+    std::u16string line(buffer.begin(), buffer.begin() + count);
+    if (line.size() >= 2 && line[line.size() - 2] == u'\r') line.resize(line.size() - 2);
+    if (line == u"\x1A") return std::u16string(1, u'\x04');
+    return line;
+  }
+  // Not a console: the input was redirected to a file or a pipe.
+  if (!console.lock_ready) return {};
+  const ScopedLock hold(console.input_lock);
+  return ReadRedirectedLine(console.pending, ReadRawInput);
+}
+
+void CloseConsoleWindow() {
+  ConsoleState& console = Console();
+  FreeConsole();
+  if (console.lock_ready) {
+    DeleteCriticalSection(&console.input_lock);
+    console.lock_ready = false;
+  }
+  console.pending = PendingInput{};
+}
+
+}  // namespace dumpscan

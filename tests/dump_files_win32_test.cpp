@@ -1,0 +1,140 @@
+// The Windows file-system operations behind dump_files.h, called directly.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+#include "scanner/dump_files.h"
+#include "tests/dump_fixture.h"
+#include "tests/run_tool.h"
+
+namespace dumpscan {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ScratchDirectory;
+
+std::vector<std::wstring> Names(DirectoryScanState& scan) {
+  std::vector<std::wstring> names;
+  DumpEntry entry;
+  while (NextDumpEntry(scan, entry)) {
+    EXPECT_EQ(entry.display_name, std::u16string(entry.native_name.begin(), entry.native_name.end()));
+    names.push_back(entry.native_name);
+  }
+  return names;
+}
+
+// Restores the working directory when the scope ends.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const fs::path& path) : saved_(fs::current_path()) {
+    fs::current_path(path);
+  }
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+  ~WorkingDirectory() { fs::current_path(saved_); }
+
+ private:
+  fs::path saved_;
+};
+
+TEST(DirectoryScanWin32Test, PathsWithAndWithoutSeparatorAndTheWorkingDirectory) {
+  const ScratchDirectory dir;
+  fixture::WriteFile(dir.path() / "a.bin", {1, 2, 3});
+  const std::wstring path = dir.path().wstring();
+  const WorkingDirectory here(dir.path());
+  for (const std::wstring& spelling : {path, path + L"\\", std::wstring()}) {
+    SCOPED_TRACE(std::string(spelling.begin(), spelling.end()));
+    const DirectoryScan scan = BeginDirectoryScan(spelling);
+    ASSERT_TRUE(scan);
+    EXPECT_EQ(Names(*scan), std::vector<std::wstring>{L"a.bin"});
+  }
+}
+
+TEST(DirectoryScanWin32Test, NoDumpsIsAnEmptyScanAndNoDirectoryNone) {
+  const ScratchDirectory dir;
+  fixture::WriteFile(dir.path() / "notes.txt", {1});
+  const DirectoryScan empty = BeginDirectoryScan(dir.path().wstring());
+  ASSERT_TRUE(empty);
+  EXPECT_TRUE(Names(*empty).empty());
+  EXPECT_FALSE(BeginDirectoryScan((dir.path() / "missing").wstring()));
+}
+
+TEST(CurrentDirectoryWin32Test, EndsInExactlyOneSeparator) {
+  const ScratchDirectory dir;
+  for (const fs::path& path : {dir.path(), dir.path().root_path()}) {
+    const WorkingDirectory here(path);
+    std::wstring expected = path.wstring();
+    if (expected.back() != L'\\') expected += L'\\';
+    EXPECT_EQ(CurrentDirectory(), expected);
+  }
+}
+
+TEST(OpenDumpFileWin32Test, ReadsAtAnyOffsetIncludingPastFourGigabytes) {
+  const ScratchDirectory dir;
+  const fs::path file = dir.path() / "big.bin";
+  constexpr std::uint64_t kFar = (std::uint64_t{5} << 30) + 3;
+  {
+    // Sparse where the file system allows: only the tail is written.
+    const HANDLE out = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(out, INVALID_HANDLE_VALUE);
+    DWORD ignored = 0;
+    DeviceIoControl(out, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(kFar);
+    const std::array<std::uint8_t, 4> tail = {0xDE, 0xAD, 0xBE, 0xEF};
+    DWORD written = 0;
+    const bool ok = SetFilePointerEx(out, at, nullptr, FILE_BEGIN) &&
+                    WriteFile(out, tail.data(), 4, &written, nullptr) && written == 4;
+    CloseHandle(out);
+    ASSERT_TRUE(ok);
+  }
+  const DirectoryScan scan = BeginDirectoryScan(dir.path().wstring());
+  ASSERT_TRUE(scan);
+  DumpEntry entry;
+  ASSERT_TRUE(NextDumpEntry(*scan, entry));
+  const DumpFile dump = OpenDumpFile(*scan, entry);
+  ASSERT_TRUE(dump);
+
+  const struct {
+    std::uint64_t offset;
+    std::size_t want;
+    std::vector<std::uint8_t> bytes;
+  } cases[] = {
+      {kFar, 4, {0xDE, 0xAD, 0xBE, 0xEF}},
+      {kFar + 2, 4, {0xBE, 0xEF}},
+      {kFar + 4, 4, {}},
+      {kFar + (std::uint64_t{1} << 32), 4, {}},
+      {kFar - 2, 4, {0, 0, 0xDE, 0xAD}},
+      {0, 2, {0, 0}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> buffer(c.want, 0x77);
+    const std::size_t got = ReadDumpBytes(*dump, c.offset, buffer);
+    buffer.resize(got);
+    EXPECT_EQ(buffer, c.bytes) << c.offset;
+  }
+}
+
+TEST(OpenDumpFileWin32Test, OnlyExistingFilesOpen) {
+  const ScratchDirectory dir;
+  fs::create_directory(dir.path() / "folder.bin");
+  fixture::WriteFile(dir.path() / "gone.bin", {1});
+  const DirectoryScan scan = BeginDirectoryScan(dir.path().wstring());
+  ASSERT_TRUE(scan);
+  DumpEntry entry;
+  std::vector<std::wstring> seen;
+  while (NextDumpEntry(*scan, entry)) {
+    if (entry.native_name == L"gone.bin") fs::remove(dir.path() / "gone.bin");
+    EXPECT_FALSE(OpenDumpFile(*scan, entry)) << fs::path(entry.native_name);
+    seen.push_back(entry.native_name);
+  }
+  EXPECT_EQ(seen.size(), 2u);
+}
+
+}  // namespace
+}  // namespace dumpscan

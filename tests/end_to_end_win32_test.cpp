@@ -1,0 +1,142 @@
+// End-to-end cases that only Windows semantics show: sharing modes, file
+// attributes, short name aliases and missing standard handles.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "tests/dump_fixture.h"
+#include "tests/run_tool_win32.h"
+
+namespace dumpscan {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ExpectedDumps;
+using testing_support::RunTool;
+using testing_support::ScratchDirectory;
+using testing_support::ToolRun;
+
+const std::vector<std::u16string> kReadings = {
+    u"0x774: 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E "
+    u"--> 123456 km --> CRC/Parity OK",
+    u"0x788: A0 BC 61 00 --> 123456.00 km  --> CRC OK"};
+
+std::vector<std::uint8_t> Dump() {
+  return fixture::MakeDump(fixture::EncodeRecordBlock(123456), fixture::EncodeCounterWord(12345600));
+}
+
+void ExpectReport(const ToolRun& run, const ExpectedDumps& dumps) {
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.output, testing_support::ExpectedOutput(dumps, run.output));
+}
+
+// A handle held open by this process for the length of a scope.
+class HeldFile {
+ public:
+  HeldFile(const fs::path& path, DWORD access, DWORD share)
+      : handle_(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  ~HeldFile() {
+    if (held()) CloseHandle(handle_);
+  }
+  bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
+TEST(EndToEndWin32Test, AFileHeldOpenByAnotherProcessIsNeverRead) {
+  const struct {
+    const char* what;
+    DWORD access;
+    DWORD share;
+  } cases[] = {
+      {"read, no sharing", GENERIC_READ, 0},
+      {"read, shared for reading", GENERIC_READ, FILE_SHARE_READ},
+      {"read, shared for everything", GENERIC_READ,
+       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
+      {"write, shared for everything", GENERIC_WRITE,
+       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ScratchDirectory dir;
+    fixture::WriteFile(dir.path() / "held.bin", Dump());
+    fixture::WriteFile(dir.path() / "free.bin", Dump());
+    const HeldFile hold(dir.path() / "held.bin", c.access, c.share);
+    ASSERT_TRUE(hold.held());
+    ExpectReport(RunTool(dir.path()), {{u"held.bin", {}}, {u"free.bin", kReadings}});
+  }
+}
+
+TEST(EndToEndWin32Test, HiddenSystemAndReadOnlyDumpsAreReadLikeAnyOther) {
+  const ScratchDirectory dir;
+  const struct {
+    const char* name;
+    DWORD attributes;
+  } cases[] = {
+      {"hidden.bin", FILE_ATTRIBUTE_HIDDEN},
+      {"system.bin", FILE_ATTRIBUTE_SYSTEM},
+      {"readonly.bin", FILE_ATTRIBUTE_READONLY},
+  };
+  ExpectedDumps expected;
+  for (const auto& c : cases) {
+    const fs::path path = dir.path() / c.name;
+    fixture::WriteFile(path, Dump());
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), c.attributes)) << c.name;
+    expected[std::u16string(c.name, c.name + std::char_traits<char>::length(c.name))] = kReadings;
+  }
+  ExpectReport(RunTool(dir.path()), expected);
+  for (const auto& c : cases) SetFileAttributesW((dir.path() / c.name).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(EndToEndWin32Test, NamesMatchingOnlyThroughTheirShortAliasAreNotDumps) {
+  // Their 8.3 aliases (DATA~1.BIN and the like) end in .BIN.
+  const ScratchDirectory dir;
+  for (const char* name : {"data.binary", "longfilename.bin2", "Readings.BINX", "plain.bin"})
+    fixture::WriteFile(dir.path() / name, Dump());
+  ExpectReport(RunTool(dir.path()), {{u"plain.bin", kReadings}});
+}
+
+TEST(EndToEndWin32Test, MissingStandardHandlesNeitherStopNorHarmTheRun) {
+  const ScratchDirectory dir;
+  fixture::WriteFile(dir.path() / "a.bin", Dump());
+  const ToolRun run = testing_support::RunToolWithHandles(dir.path(), nullptr, nullptr);
+  EXPECT_TRUE(run.finished);
+  EXPECT_EQ(run.exit_code, 0);
+  const auto bytes = Dump();
+  EXPECT_EQ(fixture::ReadFile(dir.path() / "a.bin"), std::string(bytes.begin(), bytes.end()));
+}
+
+TEST(EndToEndWin32Test, AReaderThatLeavesEarlyNeitherStopsNorHarmsTheRun) {
+  const ScratchDirectory dir;
+  for (int k = 0; k < 400; ++k) {
+    fixture::WriteFile(dir.path() / ("dump" + std::to_string(k) + ".bin"), Dump());
+  }
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inherit, 0));
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  // Takes the first byte and goes; later writes find no reader and fail.
+  std::thread reader([read_end] {
+    char first = 0;
+    DWORD got = 0;
+    ReadFile(read_end, &first, 1, &got, nullptr);
+    CloseHandle(read_end);
+  });
+  const ToolRun run = testing_support::RunToolWithHandles(dir.path(), nullptr, write_end);
+  CloseHandle(write_end);  // the reader, if still waiting, now sees the end
+  reader.join();
+  EXPECT_TRUE(run.finished);
+  EXPECT_EQ(run.exit_code, 0);
+}
+
+}  // namespace
+}  // namespace dumpscan

@@ -1,0 +1,23 @@
+#pragma once
+// Windows-only ways of starting the tool, for cases that need a hand in how
+// the process begins.
+
+#include <windows.h>
+
+#include <string>
+
+#include "tests/run_tool.h"
+
+namespace dumpscan::testing_support {
+
+/// The tool's path as Windows spells it: a build path of the Linux side
+/// (under Wine) becomes the same path on drive Z:.
+std::wstring ToolPath();
+
+/// Runs the tool in `directory` with the given standard input and output
+/// handles (either may be null: the tool then starts without it); waits up
+/// to 30 seconds, then kills it and reports it unfinished. `output` of the
+/// result stays empty.
+ToolRun RunToolWithHandles(const std::filesystem::path& directory, HANDLE input, HANDLE output);
+
+}  // namespace dumpscan::testing_support
