@@ -80,27 +80,30 @@ std::u16string FormatFixed(float x, int decimals) {
   if (std::isinf(x)) return x > 0 ? u"+Infinity" : u"-Infinity";
   decimals = std::clamp(decimals, 0, kMaxDecimals);
   const double magnitude = std::fabs(static_cast<double>(x));
-  std::u16string text = (x < 0) ? u"-" : u"";
+  const std::u16string_view sign = (x < 0) ? u"-" : u"";
 
   // Fast path: a float scaled by up to 10^8 is exact in double, and below
-  // 2^52 adding one half and flooring is an exact ties-away rounding.
+  // 2^52 adding one half and flooring is an exact ties-away rounding. The
+  // digits are laid out right to left in place: one allocation per text.
   if (decimals <= 8) {
     double scale = 1;
     for (int k = 0; k < decimals; ++k) scale *= 10;
     const double scaled = magnitude * scale;
     if (scaled < 0x1p52) {
-      const auto h = static_cast<std::uint64_t>(std::floor(scaled + 0.5));
-      const auto unit = static_cast<std::uint64_t>(scale);
-      text += DecimalText(h / unit);
-      if (decimals > 0) {
-        std::u16string fraction = DecimalText(h % unit);
-        text += u'.';
-        text.append(static_cast<std::size_t>(decimals) - fraction.size(), u'0');
-        text += fraction;
-      }
-      return text;
+      auto h = static_cast<std::uint64_t>(std::floor(scaled + 0.5));
+      char16_t digits[32];
+      std::size_t at = std::size(digits);
+      for (int k = 0; k < decimals; ++k, h /= 10) digits[--at] = static_cast<char16_t>(u'0' + h % 10);
+      if (decimals > 0) digits[--at] = u'.';
+      do {
+        digits[--at] = static_cast<char16_t>(u'0' + h % 10);
+        h /= 10;
+      } while (h != 0);
+      if (!sign.empty()) digits[--at] = sign[0];
+      return std::u16string(digits + at, std::end(digits));
     }
   }
+  std::u16string text(sign);
   return text + Widen(RoundedDigits(magnitude, decimals));
 }
 
