@@ -6,12 +6,29 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Every CTest leg's counts, summed into one closing line.
+passed=0
+failed=0
+run_ctest() {
+  local log
+  log=$(mktemp)
+  local status=0
+  ctest "$@" 2>&1 | tee "$log" || status=$?
+  local total failures
+  total=$(sed -n 's/.* tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
+  failures=$(sed -n 's/.*, \([0-9]*\) tests failed out of .*/\1/p' "$log" | tail -n 1)
+  rm -f "$log"
+  passed=$((passed + ${total:-0} - ${failures:-0}))
+  failed=$((failed + ${failures:-0}))
+  return "$status"
+}
+
 scripts/ensure-packages.sh cmake make g++ libgtest-dev libbenchmark-dev
 
 echo "== native"
 cmake --preset native
 cmake --build --preset native
-ctest --preset native
+run_ctest --preset native
 
 echo "== windows"
 scripts/ensure-packages.sh cmake make g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest \
@@ -22,12 +39,14 @@ trap 'WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || tr
 
 cmake --preset windows
 cmake --build --preset windows
-ctest --preset windows
+run_ctest --preset windows
 
 echo "== asan"
 cmake --preset asan
 cmake --build --preset asan
-ctest --preset asan
+run_ctest --preset asan
 
 echo "== fuzz"
 scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+
+echo "tests: $passed passed, $failed failed"
