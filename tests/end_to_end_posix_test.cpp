@@ -16,6 +16,7 @@
 #include "scanner/record_block.h"
 
 #include "tests/dump_fixture.h"
+#include "tests/end_to_end_support.h"
 #include "tests/run_tool_posix.h"
 
 namespace dumpscan {
@@ -27,20 +28,10 @@ using testing_support::RunTool;
 using testing_support::ScratchDirectory;
 using testing_support::ToolRun;
 
-const std::vector<std::u16string> kReadings = {
-    u"0x774: 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E "
-    u"--> 123456 km --> CRC/Parity OK",
-    u"0x788: A0 BC 61 00 --> 123456.00 km  --> CRC OK"};
+const std::vector<std::u16string>& kReadings = testing_support::kExampleReadings;
 
-std::vector<std::uint8_t> Dump() {
-  return fixture::MakeDump(fixture::EncodeRecordBlock(123456), fixture::EncodeCounterWord(12345600));
-}
-
-void ExpectReport(const ToolRun& run, const ExpectedDumps& dumps) {
-  ASSERT_TRUE(run.finished);
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output, testing_support::ExpectedOutput(dumps, run.output));
-}
+std::vector<std::uint8_t> Dump() { return testing_support::ExampleDump(); }
+using testing_support::ExpectReport;
 
 TEST(EndToEndPosixTest, SpecialFilesNamedLikeDumpsShowOnlyTheirNameAndNeverBlock) {
   const ScratchDirectory dir;

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/dump_fixture.h"
-#include "tests/run_tool.h"
+#include "tests/end_to_end_support.h"
 
 namespace dumpscan {
 namespace {
@@ -14,23 +14,16 @@ using fixture::EncodeCounterWord;
 using fixture::EncodeRecordBlock;
 using fixture::MakeDump;
 using testing_support::ExpectedDumps;
+using testing_support::kExampleReadings;
 using testing_support::RunTool;
 using testing_support::ScratchDirectory;
 
-const std::u16string kRecordLine123456 =
-    u"0x774: 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E "
-    u"--> 123456 km --> CRC/Parity OK";
-const std::u16string kCounterLine123456 = u"0x788: A0 BC 61 00 --> 123456.00 km  --> CRC OK";
-
 void WriteDump(const fs::path& path, std::size_t size = 2048) {
-  fixture::WriteFile(path, MakeDump(EncodeRecordBlock(123456), EncodeCounterWord(12345600), size));
+  fixture::WriteFile(path, testing_support::ExampleDump(size));
 }
 
 void ExpectReport(const fs::path& directory, const ExpectedDumps& dumps) {
-  const auto run = RunTool(directory);
-  ASSERT_TRUE(run.finished);
-  EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output, testing_support::ExpectedOutput(dumps, run.output));
+  testing_support::ExpectReport(RunTool(directory), dumps);
 }
 
 TEST(EndToEndTest, EmptyDirectoryPrintsOnlyThePrompt) {
@@ -47,7 +40,8 @@ TEST(EndToEndTest, OneDumpGivesItsNameBothReadingsAndAnEmptyLine) {
   const auto run = RunTool(dir.path(), "typed line\r\n");
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output, fixture::Utf16LeLines({u"a.bin", kRecordLine123456, kCounterLine123456,
+  EXPECT_EQ(run.output, fixture::Utf16LeLines({u"a.bin", kExampleReadings[0],
+                                               kExampleReadings[1],
                                                u"", u"Press ENTER"}));
 }
 
@@ -58,8 +52,8 @@ TEST(EndToEndTest, FileSizeDecidesWhichReadingsAppear) {
     const std::string file = "size" + std::to_string(size) + ".bin";
     WriteDump(dir.path() / file, size);
     std::vector<std::u16string> lines;
-    if (size >= 1928) lines.push_back(kRecordLine123456);
-    if (size >= 1932) lines.push_back(kCounterLine123456);
+    if (size >= 1928) lines.push_back(kExampleReadings[0]);
+    if (size >= 1932) lines.push_back(kExampleReadings[1]);
     expected[std::u16string(file.begin(), file.end())] = lines;
   }
   ExpectReport(dir.path(), expected);
@@ -69,7 +63,7 @@ TEST(EndToEndTest, NamesMatchByExtensionInAnyLetterCase) {
   const ScratchDirectory dir;
   for (const char* name : {"UPPER.BIN", "Dump.Bin", "lower.bin", "x.bin.txt", "xbin", "notes.txt"})
     WriteDump(dir.path() / name);
-  const std::vector<std::u16string> lines = {kRecordLine123456, kCounterLine123456};
+  const std::vector<std::u16string>& lines = kExampleReadings;
   ExpectReport(dir.path(), {{u"UPPER.BIN", lines}, {u"Dump.Bin", lines}, {u"lower.bin", lines}});
 }
 
@@ -111,7 +105,7 @@ TEST(EndToEndTest, NonAsciiNamesAreShownAsTheyAre) {
   const ScratchDirectory dir;
   WriteDump(dir.path() / fs::path(u8"\u00FCber.bin"));
   WriteDump(dir.path() / fs::path(u8"\u65E5\u672C.BIN"));
-  const std::vector<std::u16string> lines = {kRecordLine123456, kCounterLine123456};
+  const std::vector<std::u16string>& lines = kExampleReadings;
   ExpectReport(dir.path(), {{u"\u00FCber.bin", lines}, {u"\u65E5\u672C.BIN", lines}});
 }
 
