@@ -40,6 +40,17 @@ std::u16string ToUtf16(const wchar_t* text) {
   return out;
 }
 
+// A path as long as MAX_PATH or longer reaches the file system only in its
+// long form, which takes absolute paths: "\\?\C:\..." or
+// "\\?\UNC\server\share\...". A working directory of any depth stays
+// searchable that way.
+NativeString LongPathForm(NativeString path) {
+  if (path.size() < MAX_PATH || path.starts_with(LR"(\\?\)")) return path;
+  if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return LR"(\\?\)" + path;
+  if (path.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + path.substr(2);
+  return path;
+}
+
 }  // namespace
 
 NativeString CurrentDirectory() {
@@ -69,7 +80,7 @@ DirectoryScan BeginDirectoryScan(const NativeString& path) {
 
   DirectoryScan scan(new DirectoryScanState{INVALID_HANDLE_VALUE, {}, false, path});
   if (!scan->directory.empty() && scan->directory.back() != L'\\') scan->directory += L'\\';
-  scan->find = FindFirstFileW(pattern.c_str(), &scan->first);
+  scan->find = FindFirstFileW(LongPathForm(pattern).c_str(), &scan->first);
   if (scan->find != INVALID_HANDLE_VALUE) {
     scan->first_pending = true;
     return scan;
@@ -99,7 +110,7 @@ bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry) {
 }
 
 DumpFile OpenDumpFile(const DirectoryScanState& scan, const DumpEntry& entry) {
-  const NativeString path = scan.directory + entry.native_name;
+  const NativeString path = LongPathForm(scan.directory + entry.native_name);
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;

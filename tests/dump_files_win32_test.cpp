@@ -136,5 +136,42 @@ TEST(OpenDumpFileWin32Test, OnlyExistingFilesOpen) {
   EXPECT_EQ(seen.size(), 2u);
 }
 
+// Windows itself refuses such paths unless they are given in their long form;
+// Wine takes both, so here this shows that the long form the scan builds is
+// a path that reaches the files.
+TEST(DirectoryScanWin32Test, DirectoriesPastMaxPathAreScannedAndRead) {
+  const ScratchDirectory dir;
+  const std::wstring long_form = LR"(\\?\)";
+  std::vector<std::wstring> levels = {dir.path().wstring()};
+  for (int k = 0; k < 6; ++k) {
+    levels.push_back(levels.back() + L"\\" + std::wstring(60, static_cast<wchar_t>(L'a' + k)));
+    ASSERT_TRUE(CreateDirectoryW((long_form + levels.back()).c_str(), nullptr));
+  }
+  const std::wstring deep = levels.back() + L"\\";
+  ASSERT_GT(deep.size(), static_cast<std::size_t>(MAX_PATH));
+  const std::wstring file_path = long_form + deep + L"deep.bin";
+  const std::vector<std::uint8_t> bytes = {7, 8, 9};
+  const HANDLE out = CreateFileW(file_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(out, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(out);
+  {
+    const DirectoryScan scan = BeginDirectoryScan(deep);
+    ASSERT_TRUE(scan);
+    DumpEntry entry;
+    ASSERT_TRUE(NextDumpEntry(*scan, entry));
+    EXPECT_EQ(entry.native_name, L"deep.bin");
+    const DumpFile file = OpenDumpFile(*scan, entry);
+    ASSERT_TRUE(file);
+    std::array<std::uint8_t, 3> got{};
+    EXPECT_EQ(ReadDumpBytes(*file, 0, got), 3u);
+    EXPECT_EQ(got[2], 9);
+  }
+  DeleteFileW(file_path.c_str());
+  for (std::size_t k = levels.size() - 1; k > 0; --k) RemoveDirectoryW((long_form + levels[k]).c_str());
+}
+
 }  // namespace
 }  // namespace dumpscan
