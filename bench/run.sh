@@ -23,7 +23,7 @@ rounds=${BENCH_ROUNDS:-5}
 runs=${BENCH_RUNS:-3}      # per round
 warmup=${BENCH_WARMUP:-1}  # per round
 
-scripts/ensure-packages.sh cmake make g++ gcc libgtest-dev libbenchmark-dev \
+scripts/ensure-packages.sh cmake ninja-build g++ gcc libgtest-dev libbenchmark-dev \
   hyperfine strace time python3
 cmake --preset native >/dev/null
 cmake --build --preset native --target dumpscan floor make_samples decoder_benchmark >/dev/null

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 
-scripts/ensure-packages.sh cmake make clang libfuzzer-14-dev libclang-rt-14-dev
+scripts/ensure-packages.sh cmake ninja-build clang libfuzzer-14-dev libclang-rt-14-dev
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 

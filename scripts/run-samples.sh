@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/ensure-packages.sh cmake make g++
+scripts/ensure-packages.sh cmake ninja-build g++
 cmake --preset native >/dev/null
 cmake --build --preset native --target dumpscan >/dev/null
 cd samples

@@ -1,52 +1,69 @@
 #!/usr/bin/env bash
-# Builds every configuration and runs every test: the optimised native
+# Builds every configuration and runs every test leg: the optimised native
 # build with the whole-domain checks, the Windows program cross-built with
 # mingw-w64 and tested under Wine on a virtual screen, the sanitizer build,
-# and a short fuzzing pass.
-set -euo pipefail
+# and a short fuzzing pass. Every leg runs even when an earlier one failed;
+# each leg's result is printed at the end, and the script fails when any did.
+set -uo pipefail
 cd "$(dirname "$0")/.."
 
-# Every CTest leg's counts, summed into one closing line.
-passed=0
-failed=0
+# Every CTest leg's counts ("total failed" a line), summed into one closing
+# line. Legs run in subshells, so the counts go through a file.
+counts=$(mktemp)
 run_ctest() {
-  local log
+  local log status=0 total failures
   log=$(mktemp)
-  local status=0
   ctest "$@" 2>&1 | tee "$log" || status=$?
-  local total failures
   total=$(sed -n 's/.* tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -n 1)
   failures=$(sed -n 's/.*, \([0-9]*\) tests failed out of .*/\1/p' "$log" | tail -n 1)
   rm -f "$log"
-  passed=$((passed + ${total:-0} - ${failures:-0}))
-  failed=$((failed + ${failures:-0}))
+  echo "${total:-0} ${failures:-0}" >>"$counts"
   return "$status"
 }
 
-scripts/ensure-packages.sh cmake make g++ libgtest-dev libbenchmark-dev
+# One configure-build-test leg of a preset.
+preset_leg() {
+  cmake --preset "$1" && cmake --build --preset "$1" && run_ctest --preset "$1"
+}
 
-echo "== native"
-cmake --preset native
-cmake --build --preset native
-run_ctest --preset native
+# leg NAME COMMAND...: runs one leg in a subshell that stops at its first
+# failing step, and records how it ended and how long it took.
+results=()
+any_failed=0
+leg() {
+  local name=$1 start status
+  shift
+  echo "== $name"
+  start=$SECONDS
+  ( set -e; "$@" )
+  status=$?
+  if [ "$status" -eq 0 ]; then
+    results+=("passed  $name ($((SECONDS - start)) s)")
+  else
+    results+=("FAILED  $name ($((SECONDS - start)) s, exit $status)")
+    any_failed=1
+  fi
+}
 
-echo "== windows"
-scripts/ensure-packages.sh cmake make g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest \
-  wine wine64 fonts-wine xvfb xauth x11-xkb-utils xdotool imagemagick x11-apps
+windows_leg() {
+  scripts/ensure-packages.sh cmake ninja-build g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
+    googletest wine wine64 fonts-wine xvfb xauth x11-xkb-utils xdotool imagemagick x11-apps
+  preset_leg windows
+}
+
+scripts/ensure-packages.sh cmake ninja-build g++ libgtest-dev libbenchmark-dev || exit 1
 
 # Wine's server outlives the tests by a minute; it must not outlive the run.
-trap 'WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true' EXIT
+trap 'WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true; rm -f "$counts"' EXIT
 
-cmake --preset windows
-cmake --build --preset windows
-run_ctest --preset windows
+leg native preset_leg native
+leg windows windows_leg
+leg asan preset_leg asan
+leg fuzz scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
 
-echo "== asan"
-cmake --preset asan
-cmake --build --preset asan
-run_ctest --preset asan
-
-echo "== fuzz"
-scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
-
+echo
+echo "== legs"
+printf '%s\n' "${results[@]}"
+read -r passed failed < <(awk '{ t += $1; f += $2 } END { print t - f, f + 0 }' "$counts")
 echo "tests: $passed passed, $failed failed"
+exit "$any_failed"
