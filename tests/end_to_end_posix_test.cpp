@@ -49,11 +49,53 @@ TEST(EndToEndPosixTest, SpecialFilesNamedLikeDumpsShowOnlyTheirNameAndNeverBlock
 }
 
 TEST(EndToEndPosixTest, NamesAreReadByTheirBytesAndShownSafely) {
+  // Control characters hide anywhere in otherwise plain names: C0, DEL,
+  // C1 as UTF-8 and as a bare byte.
+  const struct {
+    const char* bytes;
+    std::u16string_view shown;
+  } names[] = {
+      {"\xFF\xFE.bin", u"\uFFFD\uFFFD.bin"},
+      {"a\x1B[2J\r\n.bin", u"a\uFFFD[2J\uFFFD\uFFFD.bin"},
+      {"plain\x7F.bin", u"plain\uFFFD.bin"},
+      {"\x01start.bin", u"\uFFFDstart.bin"},
+      {"next\xC2\x85line.bin", u"next\uFFFDline.bin"},
+      {"csi\xC2\x9B" "2J.bin", u"csi\uFFFD2J.bin"},
+      {"bare\x9B.bin", u"bare\uFFFD.bin"},
+      {"apc\xC2\x9F.bin", u"apc\uFFFD.bin"},
+      {"caf\xC3\xA9 ~ ok.bin", u"caf\u00E9 ~ ok.bin"},
+  };
   const ScratchDirectory dir;
-  fixture::WriteFile(dir.path() / "\xFF\xFE.bin", Dump());
-  fixture::WriteFile(dir.path() / "a\x1B[2J\r\n.bin", Dump());
-  ExpectReport(RunTool(dir.path()), {{u"\uFFFD\uFFFD.bin", kReadings},
-                                     {u"a\uFFFD[2J\uFFFD\uFFFD.bin", kReadings}});
+  ExpectedDumps expected;
+  for (const auto& name : names) {
+    fixture::WriteFile(dir.path() / name.bytes, Dump());
+    expected[std::u16string(name.shown)] = kReadings;
+  }
+  ExpectReport(RunTool(dir.path()), expected);
+}
+
+// Read-only dumps in a read-only directory, read by a user who may write
+// nothing there: the tool asks for no more than reading. (As root every
+// open would succeed, so the run drops to an unprivileged user.)
+TEST(EndToEndPosixTest, ReadOnlyDumpsAreReadByAnyUser) {
+  const ScratchDirectory dir;
+  const fs::path dumps = dir.path() / "media";
+  fs::create_directory(dumps);
+  fixture::WriteFile(dumps / "locked-down.bin", Dump());
+  fs::permissions(dumps / "locked-down.bin", fs::perms(0444));
+  fs::permissions(dumps, fs::perms(0555));
+  const ScratchDirectory streams;
+  const auto out = streams.path() / "out";
+  ToolRun run = testing_support::RunToolAfter([&] {
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || chdir(dumps.c_str()) != 0) _exit(126);
+    dup2(fd, STDOUT_FILENO);
+    close(STDIN_FILENO);
+    testing_support::DropPrivileges();
+  });
+  run.output = fixture::ReadFile(out);
+  fs::permissions(dumps, fs::perms(0755));
+  ExpectReport(run, {{u"locked-down.bin", kReadings}});
 }
 
 TEST(EndToEndPosixTest, AFileLockedByAnotherProcessIsNeverRead) {

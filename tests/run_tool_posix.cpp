@@ -1,6 +1,8 @@
 #include "tests/run_tool_posix.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +13,17 @@
 #include "tests/dump_fixture.h"
 
 namespace dumpscan::testing_support {
+
+void DropPrivileges() {
+  if (geteuid() != 0) return;
+  uid_t uid = 65534;
+  gid_t gid = 65534;
+  if (const passwd* nobody = getpwnam("nobody")) {
+    uid = nobody->pw_uid;
+    gid = nobody->pw_gid;
+  }
+  if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
+}
 
 ToolRun WaitForTool(int pid) {
   ToolRun run;
