@@ -270,5 +270,26 @@ TEST(TerminalTest, CtrlCAtThePromptEndsTheRunTheDefaultWayAndRestoresTheMode) {
   EXPECT_EQ(terminal.Mode().c_lflag & (ECHO | ISIG), 0u) << "the terminal's mode was not restored";
 }
 
+// A program that starts the tool with Ctrl+C ignored (as shells do for
+// background jobs) keeps it ignored: only Enter ends the wait.
+TEST(TerminalTest, CtrlCIgnoredByTheStarterStaysIgnored) {
+  const testing_support::ScratchDirectory dir;
+  Terminal terminal;
+  ASSERT_TRUE(terminal.ok());
+  termios quiet = terminal.Mode();  // so that the echo shows the tool is reading
+  quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+  terminal.SetMode(quiet);
+  const pid_t pid = terminal.Start(dir.path(), [] { signal(SIGINT, SIG_IGN); });
+  ASSERT_TRUE(terminal.ReadUntil("Press ENTER"));
+  ASSERT_TRUE(terminal.WaitForEcho());
+  terminal.Type(std::string(1, static_cast<char>(terminal.Mode().c_cc[VINTR])));
+  terminal.Drain(std::chrono::milliseconds(200));
+  terminal.Type("\r");
+  const auto run = testing_support::WaitForTool(pid);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_TRUE(run.finished);
+  EXPECT_EQ(run.exit_code, 0);
+}
+
 }  // namespace
 }  // namespace dumpscan
