@@ -2,6 +2,7 @@
 // advisory locks, links, and odd working directories and standard streams.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 
 #include "tests/dump_fixture.h"
 #include "tests/end_to_end_support.h"
+#include "tests/fifo_writer_posix.h"
 #include "tests/run_tool_posix.h"
 
 namespace dumpscan {
@@ -46,6 +48,19 @@ TEST(EndToEndPosixTest, SpecialFilesNamedLikeDumpsShowOnlyTheirNameAndNeverBlock
                                      {u"dangling.bin", {}},
                                      {u"loop.bin", {}},
                                      {u"link.bin", kReadings}});
+}
+
+// Opening a FIFO for reading, even without blocking, would release a writer
+// waiting in its open, and its bytes would be lost unread.
+TEST(EndToEndPosixTest, AFifoWhoseWriterWaitsIsNeverOpenedNorReleased) {
+  const ScratchDirectory dir;
+  const testing_support::WaitingFifoWriter writer(dir.path() / "pipe.bin");
+  ASSERT_TRUE(writer.made());
+  fs::create_symlink("pipe.bin", dir.path() / "to-pipe.bin");
+  fixture::WriteFile(dir.path() / "real.bin", Dump());
+  ExpectReport(RunTool(dir.path()),
+               {{u"pipe.bin", {}}, {u"to-pipe.bin", {}}, {u"real.bin", kReadings}});
+  EXPECT_TRUE(writer.StillWaiting());
 }
 
 TEST(EndToEndPosixTest, NamesAreReadByTheirBytesAndShownSafely) {
@@ -82,6 +97,48 @@ TEST(EndToEndPosixTest, ADeletedWorkingDirectoryGivesOnlyThePrompt) {
   });
   run.output = fixture::ReadFile(out);
   ExpectReport(run, {});
+}
+
+// A user who may read the working directory but not search its parent (a
+// parent of mode 0700 after sudo -u) still has every dump read. Under root
+// the tool runs as nobody; it is started through a descriptor opened before,
+// as its own path may be closed to that user.
+TEST(EndToEndPosixTest, AWorkingDirectoryUnderAnUnsearchableParentIsScanned) {
+  const ScratchDirectory dir;
+  const fs::path parent = dir.path() / "private";
+  const fs::path work = parent / "work";
+  fs::create_directories(work);
+  fixture::WriteFile(work / "a.bin", Dump());
+  fs::permissions(work, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(work / "a.bin", fs::perms::owner_read | fs::perms::owner_write |
+                                      fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(parent, fs::perms::owner_all);
+  const bool root = geteuid() == 0;
+  constexpr uid_t kNobody = 65534;
+  const int tool = open(DUMPSCAN_BINARY, O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(tool, 0);
+  const ScratchDirectory streams;
+  const auto out = streams.path() / "out";
+  ToolRun run = testing_support::RunToolAfter([&] {
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || chdir(work.c_str()) != 0) _exit(126);
+    dup2(fd, STDOUT_FILENO);
+    close(STDIN_FILENO);
+    if (root) {
+      if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
+    } else if (chmod("..", S_IRUSR | S_IWUSR) != 0) {
+      _exit(126);
+    }
+    char name[] = "dumpscan";
+    char* const argv[] = {name, nullptr};
+    fexecve(tool, argv, environ);
+    _exit(127);
+  });
+  close(tool);
+  fs::permissions(parent, fs::perms::owner_all);
+  run.output = fixture::ReadFile(out);
+  ExpectReport(run, {{u"a.bin", kReadings}});
 }
 
 // Builds `depth` nested directories with long names below `root` and puts a
