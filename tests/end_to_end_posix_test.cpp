@@ -4,11 +4,14 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <thread>
 
@@ -230,6 +233,67 @@ TEST(EndToEndPosixTest, ClosedStreamsNeitherStopNorHarmTheRun) {
     const auto content = fixture::ReadFile(dir.path() / ("dump" + std::to_string(k) + ".bin"));
     ASSERT_EQ(content, std::string(bytes.begin(), bytes.end())) << k;
   }
+}
+
+// Some parents hand over a pipe in non-blocking mode and read it late: the
+// report must arrive whole, and the tool must still wait for its line.
+TEST(EndToEndPosixTest, NonBlockingStreamsLoseNoOutputAndStillWaitForALine) {
+  const ScratchDirectory dir;
+  ExpectedDumps expected;
+  for (int k = 0; k < 100; ++k) {
+    const std::string name = "dump" + std::to_string(k) + ".bin";
+    fixture::WriteFile(dir.path() / name, Dump());
+    expected[Utf8ToUtf16(name)] = kReadings;
+  }
+  int out[2];
+  int in[2];
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+  // The smallest pipe: the report (about 40 KB) fills it ten times over.
+  fcntl(out[0], F_SETPIPE_SZ, 4096);
+  const int capacity = fcntl(out[0], F_GETPIPE_SZ);
+  ASSERT_EQ(fcntl(out[1], F_SETFL, O_NONBLOCK), 0);
+  ASSERT_EQ(fcntl(in[0], F_SETFL, O_NONBLOCK), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.path().c_str()) != 0) _exit(126);
+    dup2(in[0], STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    execl(DUMPSCAN_BINARY, DUMPSCAN_BINARY, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  close(in[0]);
+  auto ended = [pid] {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == pid;
+  };
+  // Read late: once the pipe has no room for another report line (about
+  // 200 bytes) and the tool has had time to find so, or once it has ended.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (int queued = 0;
+       queued < capacity - 256 && !ended() && std::chrono::steady_clock::now() < deadline;
+       ioctl(out[0], FIONREAD, &queued)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::string prompt = fixture::Utf16LeLines({u"Press ENTER"});
+  std::string output;
+  char buffer[4096];
+  ssize_t n;
+  while (!output.ends_with(prompt) && (n = read(out[0], buffer, sizeof buffer)) > 0) {
+    output.append(buffer, static_cast<std::size_t>(n));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(ended()) << "ended without waiting for a line";
+  EXPECT_EQ(write(in[1], "\n\0", 2), 2);
+  close(in[1]);
+  while ((n = read(out[0], buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<std::size_t>(n));
+  close(out[0]);
+  ToolRun run = testing_support::WaitForTool(pid);
+  run.output = output;
+  ExpectReport(run, expected);
 }
 
 // Every name and every byte in the directory, to show a run changed nothing.
