@@ -13,11 +13,10 @@
 
 #include <chrono>
 #include <map>
+#include <span>
 #include <thread>
 
 #include "console/utf.h"
-#include "scanner/counter_word.h"
-#include "scanner/record_block.h"
 
 #include "tests/dump_fixture.h"
 #include "tests/end_to_end_support.h"
@@ -308,18 +307,38 @@ std::map<std::string, std::string> Snapshot(const fs::path& directory) {
 
 std::string DumpName(int k) { return "dump" + std::to_string(k) + ".bin"; }
 
+// The report lines are written out here from the numbers stored, not asked
+// of the decoders under test.
+std::u16string HexBytes(std::span<const std::uint8_t> bytes) {
+  static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+  std::u16string text;
+  for (const std::uint8_t b : bytes) text += {kDigits[b >> 4], kDigits[b & 0xF], u' '};
+  return text;
+}
+
+std::u16string Decimal(std::uint32_t value) { return Utf8ToUtf16(std::to_string(value)); }
+
 TEST(EndToEndPosixTest, TenThousandDumpsAreReportedExactlyAndLeftUntouched) {
   const ScratchDirectory dir;
   ExpectedDumps expected;
   for (int k = 0; k < 10000; ++k) {
     const auto distance = static_cast<std::uint32_t>(2 + 837 * k);
-    const auto count = static_cast<std::uint32_t>(k) * 26843u;
+    // Below 13,107,200 hundredths (2^17 km) the single-precision value is
+    // within 1/256 of the count, so its text rounded to hundredths is the
+    // count's own digits.
+    const auto count = static_cast<std::uint32_t>(k) * 1309u + 13u;
     auto block = fixture::EncodeRecordBlock(distance);
-    if (k % 7 == 0) block[3] ^= 0x80;  // some with a parity error
-    fixture::WriteFile(dir.path() / DumpName(k), fixture::MakeDump(block, fixture::EncodeCounterWord(count)));
+    const bool parity_error = k % 7 == 0;
+    if (parity_error) block[3] ^= 0x80;
+    const auto word = fixture::EncodeCounterWord(count);
+    fixture::WriteFile(dir.path() / DumpName(k), fixture::MakeDump(block, word));
+    const std::u16string cents = Decimal(count % 100);
     expected[Utf8ToUtf16(DumpName(k))] = {
-        u"0x774: " + DescribeRecordBlock(block),
-        u"0x788: " + DescribeCounterWord(fixture::EncodeCounterWord(count))};
+        u"0x774: " + HexBytes(block) +
+            (parity_error ? u"--> Crc And/Or Parity Error"
+                          : u"--> " + Decimal(distance) + u" km --> CRC/Parity OK"),
+        u"0x788: " + HexBytes(word) + u"--> " + Decimal(count / 100) + u"." +
+            (cents.size() == 1 ? u"0" : u"") + cents + u" km  --> CRC OK"};
   }
   const auto before = Snapshot(dir.path());
   ExpectReport(RunTool(dir.path()), expected);
