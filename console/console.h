@@ -24,7 +24,8 @@ void PrintLine(std::u16string_view text);
 /// the input ended before anything arrived.
 std::u16string ReadLine();
 
-/// Closes the console.
+/// Closes the console. Output redirected to a file on Windows is flushed to
+/// the disk here, once for the run; lines themselves are never flushed.
 void CloseConsoleWindow();
 
 }  // namespace dumpscan
