@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -277,18 +278,24 @@ TEST(EndToEndPosixTest, NonBlockingStreamsLoseNoOutputAndStillWaitForALine) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  const std::string prompt = fixture::Utf16LeLines({u"Press ENTER"});
+  // Reads until `done`, the end of the output, or 5 seconds without a byte.
   std::string output;
-  char buffer[4096];
-  ssize_t n;
-  while (!output.ends_with(prompt) && (n = read(out[0], buffer, sizeof buffer)) > 0) {
-    output.append(buffer, static_cast<std::size_t>(n));
-  }
+  auto read_output = [&](auto done) {
+    char buffer[4096];
+    pollfd ready{out[0], POLLIN, 0};
+    while (!done() && poll(&ready, 1, 5000) > 0) {
+      const ssize_t n = read(out[0], buffer, sizeof buffer);
+      if (n <= 0) return;
+      output.append(buffer, static_cast<std::size_t>(n));
+    }
+  };
+  const std::string prompt = fixture::Utf16LeLines({u"Press ENTER"});
+  read_output([&] { return output.ends_with(prompt); });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(ended()) << "ended without waiting for a line";
   EXPECT_EQ(write(in[1], "\n\0", 2), 2);
   close(in[1]);
-  while ((n = read(out[0], buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<std::size_t>(n));
+  read_output([] { return false; });
   close(out[0]);
   ToolRun run = testing_support::WaitForTool(pid);
   run.output = output;
