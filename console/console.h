@@ -14,15 +14,18 @@ namespace dumpscan {
 bool OpenConsoleWindow(std::u16string_view title = {});
 
 /// Writes text and CR LF in one write. A console or terminal gets characters;
-/// anything else gets UTF-16LE bytes without a byte-order mark. Failures are
-/// ignored.
+/// anything else gets UTF-16LE bytes without a byte-order mark. Waits while
+/// the output cannot take more, also when it is in non-blocking mode, so no
+/// byte is dropped; failures are ignored.
 void PrintLine(std::u16string_view text);
 
-/// Waits for one line of input and returns it without its line break; the
-/// single character U+0004 when the input ended before anything arrived.
+/// Waits for one line of input (also when the input is in non-blocking mode)
+/// and returns it without its line break; the single character U+0004 when
+/// the input ended before anything arrived.
 std::u16string ReadLine();
 
-/// Closes the console.
+/// Closes the console. Output redirected to a file on Windows is flushed to
+/// the disk here, once for the run; lines themselves are never flushed.
 void CloseConsoleWindow();
 
 }  // namespace dumpscan

@@ -4,6 +4,7 @@
 // byte for byte across platforms.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -44,13 +45,41 @@ void ReserveStandardStream(int fd) {
   }
 }
 
+// A stream the tool was handed in non-blocking mode (the mode belongs to the
+// open stream, which the parent may share and expect back) answers EAGAIN
+// instead of waiting. Waiting here instead keeps the run the same whatever
+// the mode: no byte dropped, no read cut short. False when the stream can
+// no longer be waited on.
+bool WaitUntilReady(int fd, short events) {
+  pollfd ready{fd, events, 0};
+  for (;;) {
+    const int n = poll(&ready, 1, -1);
+    if (n > 0) return true;
+    if (n < 0 && errno != EINTR) return false;
+  }
+}
+
+bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
 void WriteAll(int fd, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && WouldBlock(errno) && WaitUntilReady(fd, POLLOUT)) continue;
     if (n <= 0) return;
     done += static_cast<std::size_t>(n);
+  }
+}
+
+// One read of the input that waits for bytes whatever the stream's mode.
+ssize_t ReadWaiting(int fd, void* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = read(fd, buffer, size);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (WouldBlock(errno) && WaitUntilReady(fd, POLLIN)) continue;
+    return n;
   }
 }
 
@@ -87,10 +116,7 @@ std::u16string ReadTerminalLine() {
     tcsetattr(STDIN_FILENO, TCSANOW, &line_mode);
   }
   char buffer[4096];
-  ssize_t n;
-  do {
-    n = read(STDIN_FILENO, buffer, sizeof buffer);
-  } while (n < 0 && errno == EINTR);
+  const ssize_t n = ReadWaiting(STDIN_FILENO, buffer, sizeof buffer);
   if (g_mode_changed) {
     tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_mode);
     g_mode_changed = 0;
@@ -105,13 +131,10 @@ std::u16string ReadTerminalLine() {
 }
 
 InputRead ReadRawInput(std::span<std::byte> room) {
-  for (;;) {
-    const ssize_t n = read(STDIN_FILENO, room.data(), room.size());
-    if (n > 0) return {static_cast<std::size_t>(n), InputStatus::kData};
-    if (n == 0) return {0, InputStatus::kEnd};
-    if (errno == EINTR) continue;
-    return {0, InputStatus::kError};
-  }
+  const ssize_t n = ReadWaiting(STDIN_FILENO, room.data(), room.size());
+  if (n > 0) return {static_cast<std::size_t>(n), InputStatus::kData};
+  if (n == 0) return {0, InputStatus::kEnd};
+  return {0, InputStatus::kError};
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ constexpr DWORD kMaxConsoleUnits = 4096;
 struct ConsoleState {
   HANDLE input = nullptr;   // the standard handles: never closed here
   HANDLE output = nullptr;
+  bool output_on_disk = false;  // a file: flushed once when the run ends
   bool lock_ready = false;
   CRITICAL_SECTION input_lock;  // guards `pending`
   PendingInput pending;
@@ -68,6 +69,7 @@ bool OpenConsoleWindow(std::u16string_view title) {
   AllocConsole();
   console.input = GetStdHandle(STD_INPUT_HANDLE);
   console.output = GetStdHandle(STD_OUTPUT_HANDLE);
+  console.output_on_disk = GetFileType(console.output) == FILE_TYPE_DISK;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
   if (!title.empty()) {
     const std::wstring wide(title.begin(), title.end());
@@ -89,7 +91,10 @@ void PrintLine(std::u16string_view text) {
   if (!WriteConsoleW(output, line.data(), units, &written, nullptr)) {
     WriteFile(output, line.data(), units * static_cast<DWORD>(sizeof(wchar_t)), &written, nullptr);
   }
-  FlushFileBuffers(output);
+  // No flush here: a written line is visible to every reader already. On a
+  // pipe a flush waits until the reader has taken everything, so a parent
+  // that reads only after the tool has ended would wait forever; on a file
+  // it is a write to the disk per line.
 }
 
 std::u16string ReadLine() {
@@ -111,6 +116,9 @@ std::u16string ReadLine() {
 
 void CloseConsoleWindow() {
   ConsoleState& console = Console();
+  // The report in a file reaches the disk once, at the end: it then survives
+  // even a crash of the whole system.
+  if (console.output_on_disk) FlushFileBuffers(console.output);
   FreeConsole();
   if (console.lock_ready) {
     DeleteCriticalSection(&console.input_lock);

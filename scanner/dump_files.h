@@ -29,10 +29,19 @@ struct DumpFileCloser { void operator()(DumpFileState* file) const; };
 /// A dump opened for reading with exclusive access; null when it could not be.
 using DumpFile = std::unique_ptr<DumpFileState, DumpFileCloser>;
 
+/// What a directory listing says an entry is, before anything is opened.
+enum class ListedType : std::uint8_t {
+  kUnknown,  ///< the listing does not say
+  kFile,     ///< a regular file
+  kLink,     ///< a symbolic link, to be followed
+  kOther,    ///< a directory, FIFO, socket or device: never a dump
+};
+
 /// One dump entry of a scan.
 struct DumpEntry {
   std::u16string display_name;  ///< the name as printed on its line
   NativeString native_name;     ///< the name as the platform opens it
+  ListedType listed_type = ListedType::kUnknown;
 };
 
 /// The working directory, ending in the platform's separator; empty when it
@@ -40,7 +49,9 @@ struct DumpEntry {
 NativeString CurrentDirectory();
 
 /// Begins a scan of `path` for entries whose names match "*.bin"; null when
-/// the directory cannot be searched.
+/// the directory cannot be searched. An empty path, or the one
+/// CurrentDirectory() gives, is the working directory, which on POSIX is
+/// opened as itself: only its own permissions matter, not its ancestors'.
 DirectoryScan BeginDirectoryScan(const NativeString& path);
 
 /// Fills `entry` with the next matching entry in the platform's enumeration
@@ -48,8 +59,12 @@ DirectoryScan BeginDirectoryScan(const NativeString& path);
 bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry);
 
 /// Opens the entry of `scan` for reading only, exclusively and without ever
-/// blocking; null for anything that is not an existing regular file that
-/// this process alone holds.
+/// blocking; null for anything that is not an existing regular file, and for
+/// a file another process holds. An entry listed as anything but a file or a
+/// link is never opened, and a link is followed to see what it names first,
+/// so a FIFO's waiting writer is not released. Where the file system cannot
+/// lock a file for reading (NFS: no exclusive lock without write access),
+/// the file is read under a shared lock, or unlocked when it takes none.
 DumpFile OpenDumpFile(const DirectoryScanState& scan, const DumpEntry& entry);
 
 /// Reads up to buffer.size() bytes at `offset` from the start of the file;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "scanner/dump_files.h"
+#include "scanner/dump_lock_posix.h"
 #include "scanner/dump_name.h"
 
 namespace dumpscan {
@@ -77,6 +78,15 @@ int OpenDirectory(const NativeString& path) {
   return current;
 }
 
+ListedType TypeOfListing(unsigned char type) {
+  switch (type) {
+    case DT_REG: return ListedType::kFile;
+    case DT_LNK: return ListedType::kLink;
+    case DT_UNKNOWN: return ListedType::kUnknown;
+    default: return ListedType::kOther;
+  }
+}
+
 }  // namespace
 
 NativeString CurrentDirectory() {
@@ -89,7 +99,11 @@ NativeString CurrentDirectory() {
 }
 
 DirectoryScan BeginDirectoryScan(const NativeString& path) {
-  OwnedFd fd(OpenDirectory(path));
+  // The working directory by its path would need search permission on every
+  // directory above it, which a user may lack (a parent of mode 0700 after
+  // sudo -u) while still reading the directory itself.
+  const bool working_directory = path.empty() || path == CurrentDirectory();
+  OwnedFd fd(working_directory ? open(".", kDirectoryFlags) : OpenDirectory(path));
   if (fd.get() < 0) return nullptr;
   DIR* dir = fdopendir(fd.get());
   if (dir == nullptr) return nullptr;
@@ -102,6 +116,7 @@ bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry) {
     const std::string_view name(item->d_name);
     if (!IsDumpName(name)) continue;
     entry.native_name.assign(name);
+    entry.listed_type = TypeOfListing(item->d_type);
     // Printable ASCII shows as itself; copying it into the entry's own
     // storage spares a fresh string per dump for the usual names.
     const bool plain = std::all_of(name.begin(), name.end(),
@@ -116,16 +131,42 @@ bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry) {
   return false;
 }
 
+bool LockDumpForReading(int fd, LockCall lock) {
+  for (const int operation : {LOCK_EX | LOCK_NB, LOCK_SH | LOCK_NB}) {
+    int result;
+    do {
+      result = lock(fd, operation);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) return true;
+    // Another process holds the file, with a lock of either kind.
+    if (errno == EWOULDBLOCK) return false;
+    // Any other answer is the file system's, not another holder's: over NFS
+    // an exclusive lock needs write access (EBADF), a server may have no
+    // lock manager (ENOLCK), some file systems have no locks (EINVAL,
+    // EOPNOTSUPP). Skipping would hide every dump there, with no sign why.
+  }
+  return true;
+}
+
 DumpFile OpenDumpFile(const DirectoryScanState& scan, const DumpEntry& entry) {
-  // Non-blocking, so that a FIFO or a device named like a dump cannot stall
-  // the scan; anything but a regular file is then turned away.
-  OwnedFd fd(openat(dirfd(scan.dir), entry.native_name.c_str(),
-                    O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  const int directory = dirfd(scan.dir);
+  const char* name = entry.native_name.c_str();
+  // Even a non-blocking open of a FIFO releases a writer waiting in its own
+  // open, whose bytes would then be lost unread: what the listing (or, for a
+  // link, what it names) shows not to be a file is never opened.
+  if (entry.listed_type == ListedType::kOther) return nullptr;
+  if (entry.listed_type != ListedType::kFile) {
+    struct stat target;
+    if (fstatat(directory, name, &target, 0) != 0 || !S_ISREG(target.st_mode)) return nullptr;
+  }
+  // The entry can be replaced between the listing and the open: the open
+  // still never blocks, and anything but a regular file is turned away.
+  OwnedFd fd(openat(directory, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) return nullptr;
   struct stat info;
   if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-  // Exclusive access: a file another process holds locked is skipped whole.
-  if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return nullptr;
+  // A file another process holds locked is skipped whole.
+  if (!LockDumpForReading(fd.get(), flock)) return nullptr;
   return DumpFile(new DumpFileState{fd.release(), info.st_size});
 }
 

@@ -8,6 +8,7 @@
 
 #include "scanner/dump_files.h"
 #include "scanner/dump_name.h"
+#include "scanner/long_path_win32.h"
 
 namespace dumpscan {
 
@@ -40,18 +41,20 @@ std::u16string ToUtf16(const wchar_t* text) {
   return out;
 }
 
+}  // namespace
+
 // A path as long as MAX_PATH or longer reaches the file system only in its
-// long form, which takes absolute paths: "\\?\C:\..." or
-// "\\?\UNC\server\share\...". A working directory of any depth stays
-// searchable that way.
-NativeString LongPathForm(NativeString path) {
-  if (path.size() < MAX_PATH || path.starts_with(LR"(\\?\)")) return path;
+// long form, which takes absolute paths. A working directory of any depth
+// stays searchable that way. A device path ("\\.\") is no UNC path: it names
+// the device namespace already.
+std::wstring LongPathForm(std::wstring path) {
+  if (path.size() < MAX_PATH || path.starts_with(LR"(\\?\)") || path.starts_with(LR"(\\.\)")) {
+    return path;
+  }
   if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return LR"(\\?\)" + path;
   if (path.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + path.substr(2);
   return path;
 }
-
-}  // namespace
 
 NativeString CurrentDirectory() {
   // The directory may change between asking for the size and fetching it,

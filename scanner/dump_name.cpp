@@ -28,8 +28,16 @@ std::u16string DisplayName(std::string_view name) { return DisplayName(Utf8ToUtf
 
 std::u16string DisplayName(std::u16string_view name) {
   std::u16string text(name);
-  for (char16_t& unit : text) {
-    if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) unit = kReplacementCharacter;
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    char16_t& unit = text[k];
+    if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) {
+      unit = kReplacementCharacter;
+    } else if (unit >= 0xD800 && unit <= 0xDBFF && k + 1 < text.size() && text[k + 1] >= 0xDC00 &&
+               text[k + 1] <= 0xDFFF) {
+      ++k;  // a surrogate pair: one character, kept
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      unit = kReplacementCharacter;
+    }
   }
   return text;
 }

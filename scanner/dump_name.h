@@ -23,8 +23,9 @@ bool IsDumpName(std::u16string_view name);
 /// terminal as an escape sequence.
 std::u16string DisplayName(std::string_view name);
 
-/// The same for a UTF-16 name: each control character as U+FFFD. A file
-/// system that Windows reaches need not forbid them in names.
+/// The same for a UTF-16 name: each control character and each unpaired
+/// surrogate as U+FFFD, so that the text is well-formed UTF-16. A file system
+/// that Windows reaches need not forbid either in names.
 std::u16string DisplayName(std::u16string_view name);
 
 }  // namespace dumpscan

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "scanner/dump_files.h"
+#include "scanner/long_path_win32.h"
 #include "tests/dump_fixture.h"
 #include "tests/run_tool.h"
 
@@ -134,6 +135,31 @@ TEST(OpenDumpFileWin32Test, OnlyExistingFilesOpen) {
     seen.push_back(entry.native_name);
   }
   EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST(LongPathFormTest, AbsolutePathsOfMaxPathOrMoreTakeTheLongForm) {
+  const std::wstring tail(300, L'd');
+  const std::wstring longest_short = LR"(C:\)" + std::wstring(MAX_PATH - 4, L'x');
+  const struct {
+    std::wstring path;
+    std::wstring form;
+  } cases[] = {
+      {LR"(C:\)" + tail, LR"(\\?\C:\)" + tail},
+      {LR"(\\server\share\)" + tail, LR"(\\?\UNC\server\share\)" + tail},
+      {longest_short + L"x", LR"(\\?\)" + longest_short + L"x"},
+      {longest_short, longest_short},
+      {LR"(C:\dumps\a.bin)", LR"(C:\dumps\a.bin)"},
+      {LR"(\\server\share\a.bin)", LR"(\\server\share\a.bin)"},
+      {LR"(\\?\C:\)" + tail, LR"(\\?\C:\)" + tail},
+      {LR"(\\?\UNC\server\share\)" + tail, LR"(\\?\UNC\server\share\)" + tail},
+      {LR"(\\.\C:\)" + tail, LR"(\\.\C:\)" + tail},
+      {LR"(\\.\pipe\)" + tail, LR"(\\.\pipe\)" + tail},
+      {tail, tail},
+      {L"C:" + tail, L"C:" + tail},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LongPathForm(c.path), c.form) << std::string(c.path.begin(), c.path.begin() + 20);
+  }
 }
 
 // Windows itself refuses such paths unless they are given in their long form;

@@ -2,21 +2,27 @@
 // advisory locks, links, and odd working directories and standard streams.
 
 #include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <map>
+#include <span>
 #include <thread>
 
 #include "console/utf.h"
-#include "scanner/counter_word.h"
-#include "scanner/record_block.h"
 
 #include "tests/dump_fixture.h"
 #include "tests/end_to_end_support.h"
+#include "tests/fifo_writer_posix.h"
 #include "tests/run_tool_posix.h"
 
 namespace dumpscan {
@@ -46,6 +52,19 @@ TEST(EndToEndPosixTest, SpecialFilesNamedLikeDumpsShowOnlyTheirNameAndNeverBlock
                                      {u"dangling.bin", {}},
                                      {u"loop.bin", {}},
                                      {u"link.bin", kReadings}});
+}
+
+// Opening a FIFO for reading, even without blocking, would release a writer
+// waiting in its open, and its bytes would be lost unread.
+TEST(EndToEndPosixTest, AFifoWhoseWriterWaitsIsNeverOpenedNorReleased) {
+  const ScratchDirectory dir;
+  const testing_support::WaitingFifoWriter writer(dir.path() / "pipe.bin");
+  ASSERT_TRUE(writer.made());
+  fs::create_symlink("pipe.bin", dir.path() / "to-pipe.bin");
+  fixture::WriteFile(dir.path() / "real.bin", Dump());
+  ExpectReport(RunTool(dir.path()),
+               {{u"pipe.bin", {}}, {u"to-pipe.bin", {}}, {u"real.bin", kReadings}});
+  EXPECT_TRUE(writer.StillWaiting());
 }
 
 TEST(EndToEndPosixTest, NamesAreReadByTheirBytesAndShownSafely) {
@@ -124,6 +143,48 @@ TEST(EndToEndPosixTest, ADeletedWorkingDirectoryGivesOnlyThePrompt) {
   });
   run.output = fixture::ReadFile(out);
   ExpectReport(run, {});
+}
+
+// A user who may read the working directory but not search its parent (a
+// parent of mode 0700 after sudo -u) still has every dump read. Under root
+// the tool runs as nobody; it is started through a descriptor opened before,
+// as its own path may be closed to that user.
+TEST(EndToEndPosixTest, AWorkingDirectoryUnderAnUnsearchableParentIsScanned) {
+  const ScratchDirectory dir;
+  const fs::path parent = dir.path() / "private";
+  const fs::path work = parent / "work";
+  fs::create_directories(work);
+  fixture::WriteFile(work / "a.bin", Dump());
+  fs::permissions(work, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(work / "a.bin", fs::perms::owner_read | fs::perms::owner_write |
+                                      fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(parent, fs::perms::owner_all);
+  const bool root = geteuid() == 0;
+  constexpr uid_t kNobody = 65534;
+  const int tool = open(DUMPSCAN_BINARY, O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(tool, 0);
+  const ScratchDirectory streams;
+  const auto out = streams.path() / "out";
+  ToolRun run = testing_support::RunToolAfter([&] {
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || chdir(work.c_str()) != 0) _exit(126);
+    dup2(fd, STDOUT_FILENO);
+    close(STDIN_FILENO);
+    if (root) {
+      if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
+    } else if (chmod("..", S_IRUSR | S_IWUSR) != 0) {
+      _exit(126);
+    }
+    char name[] = "dumpscan";
+    char* const argv[] = {name, nullptr};
+    fexecve(tool, argv, environ);
+    _exit(127);
+  });
+  close(tool);
+  fs::permissions(parent, fs::perms::owner_all);
+  run.output = fixture::ReadFile(out);
+  ExpectReport(run, {{u"a.bin", kReadings}});
 }
 
 // Builds `depth` nested directories with long names below `root` and puts a
@@ -217,6 +278,73 @@ TEST(EndToEndPosixTest, ClosedStreamsNeitherStopNorHarmTheRun) {
   }
 }
 
+// Some parents hand over a pipe in non-blocking mode and read it late: the
+// report must arrive whole, and the tool must still wait for its line.
+TEST(EndToEndPosixTest, NonBlockingStreamsLoseNoOutputAndStillWaitForALine) {
+  const ScratchDirectory dir;
+  ExpectedDumps expected;
+  for (int k = 0; k < 100; ++k) {
+    const std::string name = "dump" + std::to_string(k) + ".bin";
+    fixture::WriteFile(dir.path() / name, Dump());
+    expected[Utf8ToUtf16(name)] = kReadings;
+  }
+  int out[2];
+  int in[2];
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+  // The smallest pipe: the report (about 40 KB) fills it ten times over.
+  fcntl(out[0], F_SETPIPE_SZ, 4096);
+  const int capacity = fcntl(out[0], F_GETPIPE_SZ);
+  ASSERT_EQ(fcntl(out[1], F_SETFL, O_NONBLOCK), 0);
+  ASSERT_EQ(fcntl(in[0], F_SETFL, O_NONBLOCK), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.path().c_str()) != 0) _exit(126);
+    dup2(in[0], STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    execl(DUMPSCAN_BINARY, DUMPSCAN_BINARY, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  close(in[0]);
+  auto ended = [pid] {
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == pid;
+  };
+  // Read late: once the pipe has no room for another report line (about
+  // 200 bytes) and the tool has had time to find so, or once it has ended.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (int queued = 0;
+       queued < capacity - 256 && !ended() && std::chrono::steady_clock::now() < deadline;
+       ioctl(out[0], FIONREAD, &queued)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // Reads until `done`, the end of the output, or 5 seconds without a byte.
+  std::string output;
+  auto read_output = [&](auto done) {
+    char buffer[4096];
+    pollfd ready{out[0], POLLIN, 0};
+    while (!done() && poll(&ready, 1, 5000) > 0) {
+      const ssize_t n = read(out[0], buffer, sizeof buffer);
+      if (n <= 0) return;
+      output.append(buffer, static_cast<std::size_t>(n));
+    }
+  };
+  const std::string prompt = fixture::Utf16LeLines({u"Press ENTER"});
+  read_output([&] { return output.ends_with(prompt); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(ended()) << "ended without waiting for a line";
+  EXPECT_EQ(write(in[1], "\n\0", 2), 2);
+  close(in[1]);
+  read_output([] { return false; });
+  close(out[0]);
+  ToolRun run = testing_support::WaitForTool(pid);
+  run.output = output;
+  ExpectReport(run, expected);
+}
+
 // Every name and every byte in the directory, to show a run changed nothing.
 std::map<std::string, std::string> Snapshot(const fs::path& directory) {
   std::map<std::string, std::string> contents;
@@ -229,21 +357,60 @@ std::map<std::string, std::string> Snapshot(const fs::path& directory) {
 
 std::string DumpName(int k) { return "dump" + std::to_string(k) + ".bin"; }
 
+// The report lines are written out here from the numbers stored, not asked
+// of the decoders under test.
+std::u16string HexBytes(std::span<const std::uint8_t> bytes) {
+  static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+  std::u16string text;
+  for (const std::uint8_t b : bytes) text += {kDigits[b >> 4], kDigits[b & 0xF], u' '};
+  return text;
+}
+
+std::u16string Decimal(std::uint32_t value) { return Utf8ToUtf16(std::to_string(value)); }
+
 TEST(EndToEndPosixTest, TenThousandDumpsAreReportedExactlyAndLeftUntouched) {
   const ScratchDirectory dir;
   ExpectedDumps expected;
   for (int k = 0; k < 10000; ++k) {
     const auto distance = static_cast<std::uint32_t>(2 + 837 * k);
-    const auto count = static_cast<std::uint32_t>(k) * 26843u;
+    // Below 13,107,200 hundredths (2^17 km) the single-precision value is
+    // within 1/256 of the count, so its text rounded to hundredths is the
+    // count's own digits.
+    const auto count = static_cast<std::uint32_t>(k) * 1309u + 13u;
     auto block = fixture::EncodeRecordBlock(distance);
-    if (k % 7 == 0) block[3] ^= 0x80;  // some with a parity error
-    fixture::WriteFile(dir.path() / DumpName(k), fixture::MakeDump(block, fixture::EncodeCounterWord(count)));
+    const bool parity_error = k % 7 == 0;
+    if (parity_error) block[3] ^= 0x80;
+    const auto word = fixture::EncodeCounterWord(count);
+    fixture::WriteFile(dir.path() / DumpName(k), fixture::MakeDump(block, word));
+    const std::u16string cents = Decimal(count % 100);
     expected[Utf8ToUtf16(DumpName(k))] = {
-        u"0x774: " + DescribeRecordBlock(block),
-        u"0x788: " + DescribeCounterWord(fixture::EncodeCounterWord(count))};
+        u"0x774: " + HexBytes(block) +
+            (parity_error ? u"--> Crc And/Or Parity Error"
+                          : u"--> " + Decimal(distance) + u" km --> CRC/Parity OK"),
+        u"0x788: " + HexBytes(word) + u"--> " + Decimal(count / 100) + u"." +
+            (cents.size() == 1 ? u"0" : u"") + cents + u" km  --> CRC OK"};
   }
   const auto before = Snapshot(dir.path());
-  ExpectReport(RunTool(dir.path()), expected);
+  const ToolRun run = RunTool(dir.path());
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.exit_code, 0);
+  // A failure names the first line that differs: a diff of 3 MB of lines
+  // would take minutes.
+  const std::string want = testing_support::ExpectedOutput(expected, run.output);
+  const auto [got_at, want_at] = std::mismatch(run.output.begin(), run.output.end(), want.begin(),
+                                               want.end());
+  if (got_at != run.output.end() || want_at != want.end()) {
+    const auto line = [](const std::string& bytes, std::size_t at) {
+      std::size_t start = bytes.rfind(std::string("\n\0", 2), at - at % 2);
+      start = start == std::string::npos ? 0 : start + 2;
+      std::string text;
+      for (std::size_t k = start; k + 1 < bytes.size() && bytes[k] != '\r'; k += 2) text += bytes[k];
+      return text;
+    };
+    const auto at = static_cast<std::size_t>(got_at - run.output.begin());
+    ADD_FAILURE() << "first difference at byte " << at << "\n  printed:  " << line(run.output, at)
+                  << "\n  expected: " << line(want, at);
+  }
   EXPECT_TRUE(Snapshot(dir.path()) == before);
 }
 

@@ -129,5 +129,32 @@ TEST(EndToEndWin32Test, AReaderThatLeavesEarlyNeitherStopsNorHarmsTheRun) {
   EXPECT_EQ(run.exit_code, 0);
 }
 
+// A parent that reads the output only after the tool has ended, a common
+// pattern: the tool must end by itself while its report waits in the pipe.
+TEST(EndToEndWin32Test, AReaderThatReadsOnlyAfterTheEndGetsTheWholeReport) {
+  const ScratchDirectory dir;
+  ExpectedDumps expected;
+  for (int k = 0; k < 5; ++k) {
+    const std::string name = "dump" + std::to_string(k) + ".bin";
+    fixture::WriteFile(dir.path() / name, Dump());
+    expected[std::u16string(name.begin(), name.end())] = kReadings;
+  }
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  // Room for the whole report (about 2 KB) and more.
+  ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inherit, 1 << 16));
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  ToolRun run = testing_support::RunToolWithHandles(dir.path(), nullptr, write_end, 10'000);
+  CloseHandle(write_end);
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    run.output.append(buffer, got);
+  }
+  CloseHandle(read_end);
+  ExpectReport(run, expected);
+}
+
 }  // namespace
 }  // namespace dumpscan

@@ -51,7 +51,8 @@ std::wstring ToolPath() {
   return path;
 }
 
-ToolRun RunToolWithHandles(const std::filesystem::path& directory, HANDLE input, HANDLE output) {
+ToolRun RunToolWithHandles(const std::filesystem::path& directory, HANDLE input, HANDLE output,
+                           DWORD timeout_ms) {
   ToolRun run;
   const std::wstring application = ToolPath();
   std::wstring command_line = L"\"" + application + L"\"";
@@ -68,7 +69,7 @@ ToolRun RunToolWithHandles(const std::filesystem::path& directory, HANDLE input,
   }
   const OwnedHandle process_handle(process.hProcess);
   const OwnedHandle thread_handle(process.hThread);
-  if (WaitForSingleObject(process.hProcess, 30'000) != WAIT_OBJECT_0) {
+  if (WaitForSingleObject(process.hProcess, timeout_ms) != WAIT_OBJECT_0) {
     TerminateProcess(process.hProcess, 1);
     WaitForSingleObject(process.hProcess, INFINITE);
     return run;

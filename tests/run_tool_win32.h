@@ -16,8 +16,9 @@ std::wstring ToolPath();
 
 /// Runs the tool in `directory` with the given standard input and output
 /// handles (either may be null: the tool then starts without it); waits up
-/// to 30 seconds, then kills it and reports it unfinished. `output` of the
+/// to `timeout_ms`, then kills it and reports it unfinished. `output` of the
 /// result stays empty.
-ToolRun RunToolWithHandles(const std::filesystem::path& directory, HANDLE input, HANDLE output);
+ToolRun RunToolWithHandles(const std::filesystem::path& directory, HANDLE input, HANDLE output,
+                           DWORD timeout_ms = 30'000);
 
 }  // namespace dumpscan::testing_support

@@ -41,7 +41,7 @@ TEST(DisplayNameTest, DecodesUtf8AndNeutralisesWhatCouldBreakALine) {
   for (const auto& c : cases) EXPECT_EQ(DisplayName(c.bytes), c.shown) << c.bytes;
 }
 
-TEST(DisplayNameTest, Utf16NamesKeepEverythingButControlCharacters) {
+TEST(DisplayNameTest, Utf16NamesKeepEverythingButControlsAndUnpairedSurrogates) {
   const struct {
     std::u16string name;
     std::u16string shown;
@@ -49,7 +49,11 @@ TEST(DisplayNameTest, Utf16NamesKeepEverythingButControlCharacters) {
       {u"dump.bin", u"dump.bin"},
       {u"\u00FCber.bin", u"\u00FCber.bin"},
       {u"\U0001F600.bin", u"\U0001F600.bin"},
-      {u"\xD800.bin", u"\xD800.bin"},  // an unpaired surrogate stays for the console to show
+      {u"\xD800.bin", u"\uFFFD.bin"},                        // high, then no low
+      {u"a\xDC00.bin", u"a\uFFFD.bin"},                      // low alone
+      {u"\xDE00\xD83D.bin", u"\uFFFD\uFFFD.bin"},             // a pair the wrong way round
+      {u"\xD83D\xD83D\xDE00.bin", u"\uFFFD\U0001F600.bin"},  // a stray high before a pair
+      {u"x.bin\xD800", u"x.bin\uFFFD"},                      // high at the very end
       {u"a\r\nb.bin", u"a\uFFFD\uFFFDb.bin"},
       {u"\x1B[31m.bin", u"\uFFFD[31m.bin"},
       {u"\x7F\x85\xA0.bin", u"\uFFFD\uFFFD\u00A0.bin"},
