@@ -148,8 +148,7 @@ TEST(EndToEndPosixTest, ClosedStreamsNeitherStopNorHarmTheRun) {
     if (chdir(dir.path().c_str()) != 0) _exit(126);
     dup2(pipe_fds[1], STDOUT_FILENO);
     close(STDIN_FILENO);
-    execl(DUMPSCAN_BINARY, DUMPSCAN_BINARY, static_cast<char*>(nullptr));
-    _exit(127);
+    testing_support::ExecTool();
   }
   close(pipe_fds[1]);
   char first;

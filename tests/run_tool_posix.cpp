@@ -12,6 +12,17 @@
 
 namespace dumpscan::testing_support {
 
+// A cross build's emulator command as string literals, each with its comma.
+#ifndef DUMPSCAN_EMULATOR
+#define DUMPSCAN_EMULATOR
+#endif
+
+void ExecTool() {
+  static const char* const kCommand[] = {DUMPSCAN_EMULATOR DUMPSCAN_BINARY, nullptr};
+  execv(kCommand[0], const_cast<char* const*>(kCommand));
+  _exit(127);
+}
+
 ToolRun WaitForTool(int pid) {
   ToolRun run;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -36,8 +47,7 @@ ToolRun RunToolAfter(const std::function<void()>& setup) {
   const pid_t pid = fork();
   if (pid == 0) {
     setup();
-    execl(DUMPSCAN_BINARY, DUMPSCAN_BINARY, static_cast<char*>(nullptr));
-    _exit(127);
+    ExecTool();
   }
   return WaitForTool(pid);
 }

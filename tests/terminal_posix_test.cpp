@@ -52,8 +52,7 @@ class Terminal {
       const int fd = open(slave_name_.c_str(), O_RDWR);
       if (fd < 0 || chdir(directory.c_str()) != 0) _exit(126);
       for (int stream = 0; stream < 3; ++stream) dup2(fd, stream);
-      execl(DUMPSCAN_BINARY, DUMPSCAN_BINARY, static_cast<char*>(nullptr));
-      _exit(127);
+      testing_support::ExecTool();
     }
     return pid;
   }
