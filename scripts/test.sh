@@ -51,6 +51,18 @@ windows_leg() {
   preset_leg windows
 }
 
+# cross_leg PRESET COMPILER_PACKAGE: a Linux build for another CPU, its
+# tests run under qemu-user.
+cross_leg() {
+  scripts/ensure-packages.sh cmake ninja-build "$2" qemu-user-static googletest
+  preset_leg "$1"
+}
+
+clang_libcxx_leg() {
+  scripts/ensure-packages.sh cmake ninja-build clang libc++-14-dev libc++abi-14-dev googletest
+  preset_leg clang-libcxx
+}
+
 scripts/ensure-packages.sh cmake ninja-build g++ libgtest-dev libbenchmark-dev || exit 1
 
 # Wine's server outlives the tests by a minute; it must not outlive the run.
@@ -59,6 +71,9 @@ trap 'WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || tr
 leg native preset_leg native
 leg windows windows_leg
 leg asan preset_leg asan
+leg clang-libcxx clang_libcxx_leg
+leg linux-arm64 cross_leg linux-arm64 g++-aarch64-linux-gnu
+leg linux-s390x cross_leg linux-s390x g++-s390x-linux-gnu
 leg fuzz scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
 
 echo

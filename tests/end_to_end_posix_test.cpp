@@ -103,7 +103,9 @@ TEST(EndToEndPosixTest, ReadOnlyDumpsAreReadByAnyUser) {
   fixture::WriteFile(dumps / "locked-down.bin", Dump());
   fs::permissions(dumps / "locked-down.bin", fs::perms(0444));
   fs::permissions(dumps, fs::perms(0555));
+  fs::permissions(dir.path(), fs::perms(0755));
   const ScratchDirectory streams;
+  const auto tool = testing_support::CopyOfToolForEveryone(streams.path());
   const auto out = streams.path() / "out";
   ToolRun run = testing_support::RunToolAfter([&] {
     const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -111,6 +113,7 @@ TEST(EndToEndPosixTest, ReadOnlyDumpsAreReadByAnyUser) {
     dup2(fd, STDOUT_FILENO);
     close(STDIN_FILENO);
     testing_support::DropPrivileges();
+    testing_support::ExecTool(tool.c_str());
   });
   run.output = fixture::ReadFile(out);
   fs::permissions(dumps, fs::perms(0755));
@@ -147,41 +150,29 @@ TEST(EndToEndPosixTest, ADeletedWorkingDirectoryGivesOnlyThePrompt) {
 
 // A user who may read the working directory but not search its parent (a
 // parent of mode 0700 after sudo -u) still has every dump read. Under root
-// the tool runs as nobody; it is started through a descriptor opened before,
-// as its own path may be closed to that user.
+// the tool runs as nobody; otherwise the parent is closed to its owner.
 TEST(EndToEndPosixTest, AWorkingDirectoryUnderAnUnsearchableParentIsScanned) {
   const ScratchDirectory dir;
   const fs::path parent = dir.path() / "private";
   const fs::path work = parent / "work";
   fs::create_directories(work);
   fixture::WriteFile(work / "a.bin", Dump());
-  fs::permissions(work, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                            fs::perms::others_read | fs::perms::others_exec);
-  fs::permissions(work / "a.bin", fs::perms::owner_read | fs::perms::owner_write |
-                                      fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(work, fs::perms(0755));
+  fs::permissions(work / "a.bin", fs::perms(0644));
   fs::permissions(parent, fs::perms::owner_all);
   const bool root = geteuid() == 0;
-  constexpr uid_t kNobody = 65534;
-  const int tool = open(DUMPSCAN_BINARY, O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(tool, 0);
   const ScratchDirectory streams;
+  const auto tool = testing_support::CopyOfToolForEveryone(streams.path());
   const auto out = streams.path() / "out";
   ToolRun run = testing_support::RunToolAfter([&] {
-    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (fd < 0 || chdir(work.c_str()) != 0) _exit(126);
     dup2(fd, STDOUT_FILENO);
     close(STDIN_FILENO);
-    if (root) {
-      if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(126);
-    } else if (chmod("..", S_IRUSR | S_IWUSR) != 0) {
-      _exit(126);
-    }
-    char name[] = "dumpscan";
-    char* const argv[] = {name, nullptr};
-    fexecve(tool, argv, environ);
-    _exit(127);
+    testing_support::DropPrivileges();
+    if (!root && chmod("..", S_IRUSR | S_IWUSR) != 0) _exit(126);
+    testing_support::ExecTool(tool.c_str());
   });
-  close(tool);
   fs::permissions(parent, fs::perms::owner_all);
   run.output = fixture::ReadFile(out);
   ExpectReport(run, {{u"a.bin", kReadings}});
@@ -251,8 +242,7 @@ TEST(EndToEndPosixTest, ClosedStreamsNeitherStopNorHarmTheRun) {
     if (chdir(dir.path().c_str()) != 0) _exit(126);
     dup2(pipe_fds[1], STDOUT_FILENO);
     close(STDIN_FILENO);
-    execl(DUMPSCAN_BINARY, DUMPSCAN_BINARY, static_cast<char*>(nullptr));
-    _exit(127);
+    testing_support::ExecTool();
   }
   close(pipe_fds[1]);
   char first;
@@ -302,8 +292,7 @@ TEST(EndToEndPosixTest, NonBlockingStreamsLoseNoOutputAndStillWaitForALine) {
     if (chdir(dir.path().c_str()) != 0) _exit(126);
     dup2(in[0], STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
-    execl(DUMPSCAN_BINARY, DUMPSCAN_BINARY, static_cast<char*>(nullptr));
-    _exit(127);
+    testing_support::ExecTool();
   }
   close(out[1]);
   close(in[0]);

@@ -9,10 +9,25 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "tests/dump_fixture.h"
 
 namespace dumpscan::testing_support {
+
+// A cross build's emulator command as string literals, each with its comma.
+#ifndef DUMPSCAN_EMULATOR
+#define DUMPSCAN_EMULATOR
+#endif
+
+void ExecTool() { ExecTool(DUMPSCAN_BINARY); }
+
+void ExecTool(const char* binary) {
+  std::vector<const char*> command = {DUMPSCAN_EMULATOR binary};
+  command.push_back(nullptr);
+  execv(command[0], const_cast<char* const*>(command.data()));
+  _exit(127);
+}
 
 void DropPrivileges() {
   if (geteuid() != 0) return;
@@ -23,6 +38,15 @@ void DropPrivileges() {
     gid = nobody->pw_gid;
   }
   if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
+}
+
+std::filesystem::path CopyOfToolForEveryone(const std::filesystem::path& directory) {
+  namespace fs = std::filesystem;
+  const fs::path copy = directory / "dumpscan";
+  fs::copy_file(DUMPSCAN_BINARY, copy, fs::copy_options::overwrite_existing);
+  fs::permissions(copy, fs::perms(0755));
+  fs::permissions(directory, fs::perms(0755));
+  return copy;
 }
 
 ToolRun WaitForTool(int pid) {
@@ -49,8 +73,7 @@ ToolRun RunToolAfter(const std::function<void()>& setup) {
   const pid_t pid = fork();
   if (pid == 0) {
     setup();
-    execl(DUMPSCAN_BINARY, DUMPSCAN_BINARY, static_cast<char*>(nullptr));
-    _exit(127);
+    ExecTool();
   }
   return WaitForTool(pid);
 }

@@ -13,11 +13,24 @@ namespace dumpscan::testing_support {
 /// streams (by default the child's are those of this process).
 ToolRun RunToolAfter(const std::function<void()>& setup);
 
+
+/// Replaces this process with the built tool, started the way this build
+/// runs its programs (through the emulator of a cross build); exits with 127
+/// when that fails. For the child side of a fork, after its setup.
+[[noreturn]] void ExecTool();
+
+/// The same for the tool at `binary` (a copy of the built one).
+[[noreturn]] void ExecTool(const char* binary);
+
 /// In a child about to start the tool: when running as root, becomes the
 /// unprivileged user "nobody" (or uid and gid 65534 where it is missing), so
 /// that file permissions apply; otherwise does nothing. Ends the child with
 /// code 126 when the change fails.
 void DropPrivileges();
+
+/// A copy of the tool in `directory` that every user may run, for runs as
+/// another user: the build tree's own path may be closed to them.
+std::filesystem::path CopyOfToolForEveryone(const std::filesystem::path& directory);
 
 /// Waits up to 30 seconds for `pid`; kills it when it does not end.
 ToolRun WaitForTool(int pid);

@@ -69,8 +69,7 @@ class Terminal {
       if (fd < 0 || chdir(directory.c_str()) != 0) _exit(126);
       for (int stream = 0; stream < 3; ++stream) dup2(fd, stream);
       redirect();
-      execl(DUMPSCAN_BINARY, DUMPSCAN_BINARY, static_cast<char*>(nullptr));
-      _exit(127);
+      testing_support::ExecTool();
     }
     return pid;
   }
