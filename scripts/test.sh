@@ -60,6 +60,7 @@ leg native preset_leg native
 leg windows windows_leg
 leg asan preset_leg asan
 leg fuzz scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+leg release scripts/check-release.sh
 
 echo
 echo "== legs"
