@@ -24,6 +24,8 @@ scripts/ensure-packages.sh cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-m
 # Zip stores local times and sort follows the locale: both are fixed here.
 export LC_ALL=C TZ=UTC
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+git diff --quiet HEAD 2>/dev/null ||
+  echo "release.sh: warning: uncommitted changes are built in; the commit alone gives other bytes" >&2
 stamp=@$SOURCE_DATE_EPOCH
 
 version=$(sed -n 's/^project(dumpscan VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
