@@ -87,6 +87,13 @@ $top/share/doc/dumpscan/copyright
 $top/share/man/man1/dumpscan.1" ] || fail "$top.tar.gz holds: $members"
 done
 dpkg-deb -x "$dist/dumpscan_$version-1_amd64.deb" "$unpacked/deb"
+members=$(cd "$unpacked/deb" && find . -type f | LC_ALL=C sort)
+[ "$members" = "./usr/bin/dumpscan
+./usr/share/doc/dumpscan/README.md.gz
+./usr/share/doc/dumpscan/changelog.Debian.gz
+./usr/share/doc/dumpscan/copyright
+./usr/share/lintian/overrides/dumpscan
+./usr/share/man/man1/dumpscan.1.gz" ] || fail "the .deb holds: $members"
 unzip -q "$dist/dumpscan-$version-windows-x86_64.zip" -d "$unpacked/windows"
 [ "$(cd "$unpacked/windows" && LC_ALL=C ls)" = "README.txt
 dumpscan.exe" ] || fail "the zip holds: $(ls "$unpacked/windows" | tr '\n' ' ')"

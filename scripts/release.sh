@@ -89,7 +89,9 @@ package=$source/debian/dumpscan
 mkdir -p "$source/debian"
 DESTDIR=$package cmake --install build/release-linux --prefix /usr --strip >/dev/null
 strip_notes release-linux "$package/usr/bin/dumpscan"
+# Manual pages and docs past 4 KiB compressed, as Debian policy asks.
 gzip -9n "$package"/usr/share/man/man*/*
+find "$package/usr/share/doc" -type f -size +4k ! -name copyright -exec gzip -9n {} +
 sed -e "s/@DEB_VERSION@/$deb_version/" -e "s/@VERSION@/$version/" \
     -e "s/@DATE@/$(date -R -d "$stamp")/" packaging/debian/changelog.in >"$source/debian/changelog"
 gzip -9nc "$source/debian/changelog" >"$package/usr/share/doc/dumpscan/changelog.Debian.gz"
