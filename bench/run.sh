@@ -3,9 +3,13 @@
 # Python version (bench/dumpscan.py) on generated directories of dumps, and
 # reports run times, ratios, system calls per dump, peak memory and the
 # decoders' nanoseconds per block. Takes several minutes; not part of CTest.
+# First it times start-up: the released Linux program (the static-pie one
+# of dist/'s x86-64 tarball, made by scripts/release.sh when missing), the
+# floor and the native build in an empty directory and with 10 dumps.
 #
 #   bench/run.sh                 sizes 1000 10000 100000
 #   BENCH_SIZES="1000" BENCH_ROUNDS=3 bench/run.sh
+#   BENCH_SIZES="" bench/run.sh  start-up and decoders only
 #
 # Output goes to a file and input comes from /dev/null in every timed run,
 # as in a scripted run of the tool. The three programs are timed in
@@ -18,8 +22,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-sizes=(${BENCH_SIZES:-1000 10000 100000})
+sizes=(${BENCH_SIZES-1000 10000 100000})
 rounds=${BENCH_ROUNDS:-5}
+startup_rounds=${BENCH_STARTUP_ROUNDS:-20}  # each runs every program BENCH_STARTUP_RUNS times
+startup_runs=${BENCH_STARTUP_RUNS:-50}
 runs=${BENCH_RUNS:-3}      # per round
 warmup=${BENCH_WARMUP:-1}  # per round
 
@@ -76,6 +82,58 @@ startup_dumpscan=$(count_calls "$dumpscan")
 startup_floor=$(count_calls "$floor")
 cd "$root"
 echo "system calls in an empty directory: dumpscan $startup_dumpscan, floor $startup_floor"
+
+# Start-up, where a run on a handful of dumps spends most of its time: the
+# released program against the floor and the native (dynamically linked)
+# build. Each round times the three programs in turn, in the reverse order
+# every other round, so that both sides of a ratio share the machine's
+# state; hyperfine starts them directly (no shell), output to a file.
+released_tarball=$(ls dist/dumpscan-*-linux-x86_64.tar.gz 2>/dev/null | tail -n 1 || true)
+if [ -z "$released_tarball" ]; then
+  scripts/release.sh >/dev/null
+  released_tarball=$(ls dist/dumpscan-*-linux-x86_64.tar.gz | tail -n 1)
+fi
+tar -xzf "$released_tarball" -C "$work"
+released=$(ls "$work"/dumpscan-*-linux-x86_64/bin/dumpscan)
+echo "released program: $released_tarball ($(file -b "$released" | cut -d, -f1-2,4))"
+cd "$work/empty"
+echo "system calls in an empty directory: released program $(count_calls "$released")"
+cd "$root"
+startup_summary=$work/startup.txt
+printf '| directory | released min / median | floor min / median | native min / median | released / floor, median (min) | native / floor, median (min) |\n' >"$startup_summary"
+printf '|---|---|---|---|---|---|\n' >>"$startup_summary"
+"$make_samples" --many 10 "$work/dumps-10" >/dev/null
+forward=(-n released "$released" -n floor "$floor" -n native "$dumpscan")
+backward=(-n native "$dumpscan" -n floor "$floor" -n released "$released")
+for dir in empty dumps-10; do
+  cd "$work/$dir"
+  for round in $(seq "$startup_rounds"); do
+    if [ $((round % 2)) -eq 1 ]; then programs=("${forward[@]}"); else programs=("${backward[@]}"); fi
+    hyperfine -N --warmup 5 --runs "$startup_runs" --style none --output "$work/out.startup" \
+      --export-json "$work/startup-$dir-$round.json" "${programs[@]}" </dev/null >/dev/null
+  done
+  cd "$root"
+  python3 - "$dir" "$work"/startup-"$dir"-*.json >>"$startup_summary" <<'EOF'
+import json, statistics, sys
+times = {}
+for path in sys.argv[2:]:
+    for r in json.load(open(path))["results"]:
+        times.setdefault(r["command"], []).extend(r["times"])
+low = {name: min(t) for name, t in times.items()}
+med = {name: statistics.median(t) for name, t in times.items()}
+def ms(name):
+    return "%.3f / %.3f ms" % (low[name] * 1e3, med[name] * 1e3)
+def ratio(name):
+    return "%.2f (%.2f)" % (med[name] / med["floor"], low[name] / low["floor"])
+label = {"empty": "empty", "dumps-10": "10 dumps"}[sys.argv[1]]
+print("| %s | %s | %s | %s | %s | %s |" % (label, ms("released"), ms("floor"), ms("native"),
+                                           ratio("released"), ratio("native")))
+EOF
+done
+rm -rf "$work/dumps-10"
+echo
+echo "== start-up: $startup_rounds rounds of $startup_runs runs each (load $(cut -d' ' -f1 /proc/loadavg))"
+cat "$startup_summary"
 
 declare -A calls_dumpscan calls_floor
 ratio=""
@@ -158,6 +216,9 @@ EOF
 
 echo
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+cat "$startup_summary"
+[ ${#sizes[@]} -gt 0 ] || exit 0
 first=${sizes[0]} last=${sizes[-1]}
 if [ "$first" != "$last" ]; then
   python3 - "$first" "$last" "${calls_dumpscan[$first]}" "${calls_dumpscan[$last]}" \

@@ -75,6 +75,7 @@ leg clang-libcxx clang_libcxx_leg
 leg linux-arm64 cross_leg linux-arm64 g++-aarch64-linux-gnu
 leg linux-s390x cross_leg linux-s390x g++-s390x-linux-gnu
 leg fuzz scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+leg release scripts/check-release.sh
 
 echo
 echo "== legs"

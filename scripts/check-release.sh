@@ -1,0 +1,240 @@
+#!/usr/bin/env bash
+# Proves that a release of the checked-out commit is sound. Builds it twice
+# with scripts/release.sh, from two fresh clones at different paths, under a
+# different umask, time zone and locale, and requires byte-identical
+# artifacts (identical SHA256SUMS; diffoscope shows where they differ when
+# they do). Then checks the first build's dist/: its files and sums, the
+# hardening of every program, lintian on the .deb, the manual page, the
+# Windows README, and that every program prints the README's example report
+# on samples/ (the aarch64 one through qemu, the Windows one under Wine).
+# Uses nothing of the developer's build trees. Uncommitted changes are not
+# part of the check: it builds the commit.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+scripts/ensure-packages.sh git lintian devscripts pev man-db file unzip qemu-user-static \
+  binutils-mingw-w64-x86-64 wine wine64
+commit=$(git rev-parse HEAD)
+git diff --quiet HEAD || echo "note: uncommitted changes are left out: this checks commit $commit"
+
+work=$(mktemp -d)
+trap 'WINEPREFIX="$work/wineprefix" wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+failures=0
+fail() {
+  echo "FAILED: $*" >&2
+  failures=$((failures + 1))
+}
+
+# release CLONE UMASK TZ LOCALE: a clone of the commit and its release, made
+# under that umask, time zone and locale.
+release() {
+  local start=$SECONDS
+  if ! (umask "$2" && export TZ=$3 LC_ALL=$4 LANG=$4 &&
+        git clone -q --no-hardlinks "$root" "$1" && git -C "$1" checkout -q --detach "$commit" &&
+        "$1/scripts/release.sh") >"$1.log" 2>&1; then
+    tail -n 40 "$1.log"
+    echo "FAILED: scripts/release.sh in $1" >&2
+    exit 1
+  fi
+  echo "release in $1 (umask $2, TZ=$3, LC_ALL=$4): $((SECONDS - start)) s"
+}
+
+echo "== two releases of $commit"
+first=$work/first/dumpscan
+second=$work/second-build-at-another-path/src
+mkdir -p "$(dirname "$first")" "$(dirname "$second")"
+release "$first" 022 UTC0 C.UTF-8
+release "$second" 077 ABC-14 POSIX
+dist=$first/dist
+cat "$dist/SHA256SUMS"
+if cmp -s "$dist/SHA256SUMS" "$second/dist/SHA256SUMS"; then
+  echo "reproducible: both releases have the same bytes"
+else
+  fail "the two releases differ"
+  diff "$dist/SHA256SUMS" "$second/dist/SHA256SUMS" || true
+  # The diffoscope without its optional tools (a few MB) reads archives, ELF
+  # and PE headers well enough to show where the bytes part.
+  scripts/ensure-packages.sh diffoscope-minimal
+  for file in "$dist"/dumpscan[-_]*; do
+    name=$(basename "$file")
+    cmp -s "$file" "$second/dist/$name" && continue
+    echo "== diffoscope $name"
+    diffoscope --text - --no-progress "$file" "$second/dist/$name" | head -n 200 || true
+  done
+fi
+
+version=$(sed -n 's/^project(dumpscan VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+echo "== dist/ of version $version"
+expected="SHA256SUMS
+dumpscan-$version-linux-aarch64.tar.gz
+dumpscan-$version-linux-x86_64.tar.gz
+dumpscan-$version-windows-x86_64.zip
+dumpscan_$version-1_amd64.deb"
+[ "$(cd "$dist" && LC_ALL=C ls)" = "$expected" ] || fail "dist/ holds $(ls "$dist" | tr '\n' ' ')"
+(cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the files"
+stat -c '%9s  %n' "$dist"/*
+
+unpacked=$work/unpacked
+mkdir -p "$unpacked/deb" "$unpacked/windows"
+for arch in x86_64 aarch64; do
+  tar -xzf "$dist/dumpscan-$version-linux-$arch.tar.gz" -C "$unpacked"
+  members=$(tar -tzf "$dist/dumpscan-$version-linux-$arch.tar.gz" | grep -v '/$' | LC_ALL=C sort)
+  top=dumpscan-$version-linux-$arch
+  [ "$members" = "$top/bin/dumpscan
+$top/share/doc/dumpscan/README.md
+$top/share/doc/dumpscan/copyright
+$top/share/man/man1/dumpscan.1" ] || fail "$top.tar.gz holds: $members"
+done
+dpkg-deb -x "$dist/dumpscan_$version-1_amd64.deb" "$unpacked/deb"
+members=$(cd "$unpacked/deb" && find . -type f | LC_ALL=C sort)
+[ "$members" = "./usr/bin/dumpscan
+./usr/share/doc/dumpscan/README.md.gz
+./usr/share/doc/dumpscan/changelog.Debian.gz
+./usr/share/doc/dumpscan/copyright
+./usr/share/lintian/overrides/dumpscan
+./usr/share/man/man1/dumpscan.1.gz" ] || fail "the .deb holds: $members"
+unzip -q "$dist/dumpscan-$version-windows-x86_64.zip" -d "$unpacked/windows"
+[ "$(cd "$unpacked/windows" && LC_ALL=C ls)" = "README.txt
+dumpscan.exe" ] || fail "the zip holds: $(ls "$unpacked/windows" | tr '\n' ' ')"
+static_x86_64=$unpacked/dumpscan-$version-linux-x86_64/bin/dumpscan
+static_aarch64=$unpacked/dumpscan-$version-linux-aarch64/bin/dumpscan
+deb_program=$unpacked/deb/usr/bin/dumpscan
+exe=$unpacked/windows/dumpscan.exe
+
+echo "== compiler flags of every released program"
+# The flags are checked where they are given: a stripped static program
+# shows neither its stack protector nor its fortified calls.
+for preset in release-linux release-linux-static release-linux-aarch64 release-windows; do
+  flags=(-fstack-protector-strong)
+  case $preset in
+    release-windows) ;;
+    release-linux-aarch64) flags+=(-fstack-clash-protection -mbranch-protection=standard -D_FORTIFY_SOURCE=3) ;;
+    *) flags+=(-fstack-clash-protection -fcf-protection -D_FORTIFY_SOURCE=3) ;;
+  esac
+  # The C++ compiler's calls (the resource compiler's take no such flags).
+  calls=$(grep '"command":' "$first/build/$preset/compile_commands.json" | grep -v windres)
+  units=$(wc -l <<<"$calls")
+  for flag in "${flags[@]}"; do
+    with=$(grep -c -- " $flag " <<<"$calls" || true)
+    [ "$with" = "$units" ] || fail "$preset: $flag in $with of $units compiler calls"
+  done
+  echo "$preset: ${flags[*]} checked in $units compiler calls"
+done
+
+# field TEXT NAME: the value hardening-check gives for NAME.
+field() { sed -n "s/^ $2: //p" <<<"$1"; }
+
+echo "== hardening-check $deb_program (the .deb's)"
+report=$(hardening-check "$deb_program" || true)
+echo "$report"
+for name in "Position Independent Executable" "Stack protected" "Read-only relocations" \
+            "Immediate binding"; do
+  [ "$(field "$report" "$name")" = yes ] || fail "the .deb's program: $name"
+done
+# "only unprotected functions" means that every call the fortified headers
+# could check was proved in bounds when compiled (the flag is checked above).
+case $(field "$report" "Fortify Source functions") in
+  yes | "unknown, no protectable libc functions used" | "no, only unprotected functions found!") ;;
+  *) fail "the .deb's program: Fortify Source functions" ;;
+esac
+
+for program in "$static_x86_64" "$static_aarch64"; do
+  echo "== file and hardening-check ${program#"$unpacked/"}"
+  description=$(file -b "$program")
+  echo "$description"
+  [[ $description == *"static-pie linked"* ]] || fail "$program is not static-pie"
+  [[ $description == *", stripped"* ]] || fail "$program is not stripped"
+  # On a static-pie program hardening-check sees RELRO and immediate
+  # binding right, and misreads the rest.
+  report=$(hardening-check "$program" 2>/dev/null || true)
+  echo "$report"
+  for name in "Read-only relocations" "Immediate binding"; do
+    [ "$(field "$report" "$name")" = yes ] || fail "$program: $name"
+  done
+done
+
+echo "== pesec $exe"
+report=$(pesec "$exe")
+echo "$report"
+for name in ASLR DEP/NX; do
+  grep -Eq "^$name: +yes$" <<<"$report" || fail "dumpscan.exe: $name"
+done
+headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+grep -q HIGH_ENTROPY_VA <<<"$headers" || fail "dumpscan.exe: no high-entropy ASLR"
+dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$headers" | sort -u | tr '\n' ' ')
+[ "$dlls" = "KERNEL32.dll msvcrt.dll " ] || fail "dumpscan.exe imports $dlls"
+grep -q 'Subsystem.*(Windows GUI)' <<<"$headers" || fail "dumpscan.exe is not a windowed program"
+x86_64-w64-mingw32-nm "$exe" 2>&1 | grep -q 'no symbols' || fail "dumpscan.exe is not stripped"
+peres -v "$exe" | grep 'Product Version' || true
+# The version strings and the manifest, as the resource section holds them.
+resources=$(strings -e l "$exe")
+for pair in "FileVersion $version" "ProductVersion $version" "ProductName dumpscan" \
+            "OriginalFilename dumpscan.exe"; do
+  grep -A1 -x "${pair% *}" <<<"$resources" | grep -qx "${pair#* }" || fail "dumpscan.exe: no $pair"
+done
+for setting in 'level="asInvoker"' '<longPathAware' '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' \
+               '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}'; do
+  strings "$exe" | grep -qF "$setting" || fail "dumpscan.exe: no $setting in its manifest"
+done
+echo "imports: $dlls; version resource and manifest present"
+
+echo "== lintian"
+# Info and pedantic tags and overrides shown too; errors and warnings fail.
+# (lintian counts a shown override as a failure, so it judges no tag here.)
+lintian --fail-on none --display-info --pedantic --show-overrides \
+  "$dist/dumpscan_$version-1_amd64.deb" >"$work/lintian.txt" 2>&1 || fail "lintian did not run"
+grep -v 'root privileges' "$work/lintian.txt" || true
+grep -q '^[EW]: ' "$work/lintian.txt" && fail "lintian reports errors or warnings"
+
+echo "== manual page"
+for page in "$unpacked/dumpscan-$version-linux-x86_64/share/man/man1/dumpscan.1" \
+            "$unpacked/deb/usr/share/man/man1/dumpscan.1.gz"; do
+  warnings=$(man --warnings -l "$page" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "$page: $warnings"
+done
+man -l "$unpacked/deb/usr/share/man/man1/dumpscan.1.gz" 2>/dev/null | tail -n 1
+readme=$unpacked/windows/README.txt
+lines=$(wc -l <"$readme")
+[ "$(grep -c $'\r$' "$readme")" = "$lines" ] || fail "README.txt has lines without CR LF"
+grep -q "certutil -hashfile dumpscan-$version-windows-x86_64.zip SHA256" "$readme" ||
+  fail "README.txt does not show how to check the download"
+echo "manual page without warnings; README.txt: $lines lines, all CR LF"
+
+echo "== every program on samples/"
+# The report the README shows, dump blocks sorted: programs list a
+# directory in its own order.
+blocks() { awk 'BEGIN { RS = "" } { gsub(/\n/, " | "); print }' | LC_ALL=C sort; }
+sed -n '/^## What it prints/,/^## /p' README.md | sed -n '/^```$/,/^```$/p' | sed '1d;$d' |
+  blocks >"$work/expected"
+mkdir "$work/samples"
+cp samples/*.bin "$work/samples/"
+check_report() {  # NAME FILE: FILE holds the README's report, as UTF-16LE
+  if ! iconv -f UTF-16LE -t UTF-8 "$2" | tr -d '\r' | blocks | cmp -s - "$work/expected"; then
+    fail "$1 does not print the README's report on samples/"
+    iconv -f UTF-16LE -t UTF-8 "$2" | tr -d '\r' | head -n 20
+  elif [ "$(tail -c 26 "$2" | iconv -f UTF-16LE -t UTF-8)" != $'Press ENTER\r' ]; then
+    fail "$1 does not end with the prompt"
+  else
+    echo "$1: the README's report"
+  fi
+}
+cd "$work/samples"
+"$deb_program" </dev/null >"$work/deb.out"
+check_report "the .deb's program" "$work/deb.out"
+"$static_x86_64" </dev/null >"$work/x86_64.out"
+check_report "the x86-64 static program" "$work/x86_64.out"
+qemu-aarch64-static "$static_aarch64" </dev/null >"$work/aarch64.out"
+check_report "the aarch64 static program (qemu)" "$work/aarch64.out"
+"$root/scripts/wine-run.sh" "$work/wineprefix" cmd /c \
+  "Z:${exe//\//\\} > Z:${work//\//\\}\\windows.out < NUL" </dev/null
+check_report "the Windows program (Wine)" "$work/windows.out"
+cmp -s "$work/deb.out" "$work/x86_64.out" && cmp -s "$work/deb.out" "$work/aarch64.out" ||
+  fail "the Linux programs differ in their bytes"
+cd "$root"
+
+if [ "$failures" -ne 0 ]; then
+  echo "release check: $failures failures" >&2
+  exit 1
+fi
+echo "release check passed"

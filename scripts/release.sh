@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Builds a release of this checkout and writes dist/ afresh, holding exactly:
+#   dumpscan-VERSION-windows-x86_64.zip     dumpscan.exe (stripped) and README.txt
+#   dumpscan-VERSION-linux-x86_64.tar.gz    static-pie program, manual page and docs
+#   dumpscan-VERSION-linux-aarch64.tar.gz   the same for 64-bit Arm
+#   dumpscan_VERSION-1_amd64.deb            the Debian package
+#   SHA256SUMS                              the four files' SHA-256 sums
+# VERSION is project()'s in CMakeLists.txt. Every program is built in a new
+# build tree (build/release-*), and every archive is made from the install
+# rules. The bytes depend on the commit alone: times come from
+# SOURCE_DATE_EPOCH (the commit's time unless it is set), source paths are
+# mapped away, archive members are sorted with fixed owners, modes and
+# times, and neither the time zone, the locale nor the umask reaches them.
+# Runs on an amd64 Debian machine and installs what it needs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+arch=$(dpkg --print-architecture)
+[ "$arch" = amd64 ] || { echo "release.sh: builds on amd64 only, not $arch" >&2; exit 1; }
+scripts/ensure-packages.sh cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
+  g++-aarch64-linux-gnu dpkg-dev zip
+
+# Zip stores local times and sort follows the locale: both are fixed here.
+export LC_ALL=C TZ=UTC
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+git diff --quiet HEAD 2>/dev/null ||
+  echo "release.sh: warning: uncommitted changes are built in; the commit alone gives other bytes" >&2
+stamp=@$SOURCE_DATE_EPOCH
+
+version=$(sed -n 's/^project(dumpscan VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || { echo "release.sh: no version in CMakeLists.txt" >&2; exit 1; }
+deb_version=$version-1
+
+presets=(release-linux release-linux-static release-linux-aarch64 release-windows)
+for preset in "${presets[@]}"; do rm -rf "build/$preset"; done
+rm -rf dist
+mkdir dist
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+
+for preset in "${presets[@]}"; do
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+# Modes and times as every release has them, whatever umask and clock the
+# build ran under.
+normalise() {
+  chmod -R u+rw,go-w,a+rX "$1"
+  find "$1" -exec touch -h -d "$stamp" {} +
+}
+
+# strip_notes PRESET PROGRAM: drops the compiler's version notes, as Debian's
+# own packaging does (cmake --install --strip keeps them).
+strip_notes() {
+  local strip
+  strip=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "build/$1/CMakeCache.txt")
+  "$strip" --remove-section=.comment --remove-section=.note "$2"
+}
+
+# tar_gz DIRECTORY NAME: NAME (a directory in DIRECTORY) as dist/NAME.tar.gz.
+tar_gz() {
+  tar --sort=name --format=gnu --owner=0 --group=0 --numeric-owner -C "$1" -cf - "$2" |
+    gzip -9n >"dist/$2.tar.gz"
+}
+
+echo "== archives"
+# The static programs, with their manual page and docs, in one folder each.
+for target in release-linux-static:x86_64 release-linux-aarch64:aarch64; do
+  name=dumpscan-$version-linux-${target#*:}
+  cmake --install "build/${target%%:*}" --prefix "$stage/$name" --strip >/dev/null
+  strip_notes "${target%%:*}" "$stage/$name/bin/dumpscan"
+  normalise "$stage/$name"
+  tar_gz "$stage" "$name"
+done
+
+# The Windows program and its README, at the top of the zip.
+name=dumpscan-$version-windows-x86_64
+cmake --install build/release-windows --prefix "$stage/$name" --strip >/dev/null
+normalise "$stage/$name"
+(cd "$stage/$name" && find . -type f -printf '%P\n' | sort | zip -X -9 -q -@ "$root/dist/$name.zip")
+
+# The Debian package, laid out as dpkg's tools expect: debian/control and
+# debian/changelog beside the package tree debian/dumpscan.
+source=$stage/deb
+package=$source/debian/dumpscan
+mkdir -p "$source/debian"
+DESTDIR=$package cmake --install build/release-linux --prefix /usr --strip >/dev/null
+strip_notes release-linux "$package/usr/bin/dumpscan"
+# Manual pages and docs past 4 KiB compressed, as Debian policy asks.
+gzip -9n "$package"/usr/share/man/man*/*
+find "$package/usr/share/doc" -type f -size +4k ! -name copyright -exec gzip -9n {} +
+sed -e "s/@DEB_VERSION@/$deb_version/" -e "s/@VERSION@/$version/" \
+    -e "s/@DATE@/$(date -R -d "$stamp")/" packaging/debian/changelog.in >"$source/debian/changelog"
+gzip -9nc "$source/debian/changelog" >"$package/usr/share/doc/dumpscan/changelog.Debian.gz"
+install -D -m 644 packaging/debian/lintian-overrides "$package/usr/share/lintian/overrides/dumpscan"
+cp packaging/debian/control "$source/debian/control"
+mkdir "$package/DEBIAN"
+(
+  cd "$source"
+  dpkg-shlibdeps -Tdebian/substvars debian/dumpscan/usr/bin/dumpscan
+  dpkg-gencontrol -pdumpscan -Pdebian/dumpscan -Tdebian/substvars -fdebian/files
+  cd debian/dumpscan
+  find usr -type f -print0 | sort -z | xargs -0 md5sum >DEBIAN/md5sums
+)
+normalise "$package"
+dpkg-deb --root-owner-group -Zxz --build "$package" "dist/dumpscan_${deb_version}_$arch.deb" >/dev/null
+
+(cd dist && sha256sum -- dumpscan[-_]* >SHA256SUMS)
+echo "== dist/ (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)"
+(cd dist && stat -c '%9s  %n' -- *)
+cat dist/SHA256SUMS
