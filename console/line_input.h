@@ -36,7 +36,7 @@ struct PendingInput {
 
 /// The longest line kept; the rest of a longer line is read and dropped, so
 /// input without line breaks cannot exhaust memory.
-inline constexpr std::size_t kMaxLineUnits = 64 * 1024;
+inline constexpr std::size_t kMaxLineUnits = std::size_t{64} * 1024;
 
 /// The next line, without its break. At the end of input: what was gathered,
 /// or U+0004 when nothing was. On another read error: what was gathered,

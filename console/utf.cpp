@@ -34,7 +34,8 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
     // Sequence length and the allowed range of the second byte, which
     // excludes overlongs, surrogates and values past U+10FFFF.
     std::size_t length = 0;
-    std::uint8_t low = 0x80, high = 0xBF;
+    std::uint8_t low = 0x80;
+    std::uint8_t high = 0xBF;
     char32_t cp = 0;
     if (lead >= 0xC2 && lead <= 0xDF) { length = 2; cp = lead & 0x1Fu; }
     else if (lead >= 0xE0 && lead <= 0xEF) {

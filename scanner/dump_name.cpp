@@ -28,16 +28,16 @@ std::u16string DisplayName(std::string_view name) { return DisplayName(Utf8ToUtf
 
 std::u16string DisplayName(std::u16string_view name) {
   std::u16string text(name);
+  auto is_high = [](char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; };
+  auto is_low = [](char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; };
   for (std::size_t k = 0; k < text.size(); ++k) {
     char16_t& unit = text[k];
-    if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)) {
-      unit = kReplacementCharacter;
-    } else if (unit >= 0xD800 && unit <= 0xDBFF && k + 1 < text.size() && text[k + 1] >= 0xDC00 &&
-               text[k + 1] <= 0xDFFF) {
+    if (is_high(unit) && k + 1 < text.size() && is_low(text[k + 1])) {
       ++k;  // a surrogate pair: one character, kept
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      unit = kReplacementCharacter;
+      continue;
     }
+    const bool control = unit < 0x20 || (unit >= 0x7F && unit <= 0x9F);
+    if (control || is_high(unit) || is_low(unit)) unit = kReplacementCharacter;
   }
   return text;
 }

@@ -184,7 +184,7 @@ std::vector<std::string> MakeDeepTree(const fs::path& root, int depth) {
   std::vector<std::string> names;
   int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
   for (int level = 0; level < depth; ++level) {
-    names.push_back(std::string(200, static_cast<char>('a' + level % 26)));
+    names.emplace_back(200, static_cast<char>('a' + level % 26));
     mkdirat(fd, names.back().c_str(), 0700);
     const int next = openat(fd, names.back().c_str(), O_RDONLY | O_DIRECTORY);
     close(fd);

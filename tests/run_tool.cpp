@@ -33,7 +33,7 @@ std::string ExpectedOutput(const ExpectedDumps& dumps, const std::string& actual
   std::size_t start = 0;
   for (std::size_t end; (end = text.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
     const std::u16string line = text.substr(start, end - start);
-    if (at_name && dumps.count(line) != 0 && placed.insert(line).second) order.push_back(line);
+    if (at_name && dumps.contains(line) && placed.insert(line).second) order.push_back(line);
     at_name = line.empty();
   }
   for (const auto& entry : dumps) {

@@ -42,7 +42,7 @@ void DropPrivileges() {
 
 std::filesystem::path CopyOfToolForEveryone(const std::filesystem::path& directory) {
   namespace fs = std::filesystem;
-  const fs::path copy = directory / "dumpscan";
+  fs::path copy = directory / "dumpscan";
   fs::copy_file(DUMPSCAN_BINARY, copy, fs::copy_options::overwrite_existing);
   fs::permissions(copy, fs::perms(0755));
   fs::permissions(directory, fs::perms(0755));
