@@ -85,7 +85,7 @@ bool OpenConsoleWindow(std::u16string_view title) {
 void PrintLine(std::u16string_view text) {
   std::wstring line(text.begin(), text.end());
   line += L"\r\n";
-  const DWORD units = static_cast<DWORD>(line.size());
+  const auto units = static_cast<DWORD>(line.size());
   HANDLE output = Console().output;
   DWORD written = 0;
   if (!WriteConsoleW(output, line.data(), units, &written, nullptr)) {

@@ -13,7 +13,7 @@ namespace {
 using namespace dumpscan::fixture;
 namespace fs = std::filesystem;
 
-void Seed(const fs::path& dir, const std::string& name, std::vector<std::uint8_t> bytes) {
+void Seed(const fs::path& dir, const std::string& name, const std::vector<std::uint8_t>& bytes) {
   fs::create_directories(dir);
   WriteFile(dir / name, bytes);
 }
@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     utf16.push_back(static_cast<std::uint8_t>(unit >> 8));
   }
   Seed(root / "line_input_fuzzer", "lines", utf16);
-  for (const std::string name : {"dump.bin", "DUMP.BIN", "x.bin.txt", "\xC3\xBC" "ber.bin",
+  for (const std::string name : {"dump.bin", "DUMP.BIN", "x.bin.txt", "\303\274ber.bin",
                                  "\xFF\xFE.bin", "a\x1B[2J.bin", "\xED\xA0\x80.bin"}) {
     Seed(root / "dump_name_fuzzer", std::to_string(std::hash<std::string>{}(name)), Text(name));
   }

@@ -14,10 +14,12 @@ extern "C" {
 
 // Replaced before any of the program's own code runs (below); this value
 // only stands in while the C runtime starts.
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the name the compiler calls
 std::uintptr_t __stack_chk_guard = 0x2B992DDFA2320000;
 
 // A buffer on the stack was overrun: the process ends at once, with the
 // code Windows uses for this, and no more of its code runs.
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the name the compiler calls
 [[noreturn]] void __stack_chk_fail() {
   TerminateProcess(GetCurrentProcess(), STATUS_STACK_BUFFER_OVERRUN);
   __builtin_trap();

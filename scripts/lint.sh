@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Checks the C and C++ sources against the project's habits: clang-format
+# for layout (.clang-format) and clang-tidy for likely faults and clumsy
+# code (.clang-tidy), the POSIX sources through the native build's compile
+# commands and the Windows sources through the cross build's. Fails on any
+# finding.
+#   scripts/lint.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/ensure-packages.sh cmake ninja-build g++ libgtest-dev libbenchmark-dev clang-format \
+  clang-tidy clang libfuzzer-14-dev libclang-rt-14-dev g++-mingw-w64-x86-64 \
+  binutils-mingw-w64-x86-64 googletest
+
+mapfile -t sources < <(git ls-files '*.cpp' '*.h' '*.c')
+echo "== clang-format: ${#sources[@]} files"
+clang-format --dry-run -Werror "${sources[@]}"
+
+# Compile commands of the builds that hold every source: the native one
+# (tool, tests, timing programs), the Windows one and the fuzzers'.
+for preset in native windows fuzz; do cmake --preset "$preset" >/dev/null; done
+
+mapfile -t posix < <(git ls-files '*.cpp' | grep -v '_win32' | grep -v '^fuzz/')
+mapfile -t windows < <(git ls-files '*_win32.cpp')
+mapfile -t fuzzers < <(git ls-files 'fuzz/*.cpp')
+
+# clang reads the mingw-w64 C++ library and Windows headers, but not GCC's
+# own intrinsics headers: it brings its own.
+mingw_includes=(--extra-arg=--target=x86_64-w64-mingw32 --extra-arg=-nostdinc++)
+while read -r dir; do
+  case $dir in
+    */include|*/include-fixed) ;;
+    *) mingw_includes+=("--extra-arg=-isystem$dir") ;;
+  esac
+done < <(x86_64-w64-mingw32-g++-posix -E -x c++ - -v </dev/null 2>&1 |
+           sed -n '/#include </,/End of search/p' | grep '^ /')
+mingw_includes+=(--extra-arg=-isystem/usr/x86_64-w64-mingw32/include)
+
+status=0
+echo "== clang-tidy: ${#posix[@]} POSIX and shared files"
+printf '%s\n' "${posix[@]}" |
+  xargs -P "$(nproc)" -n 4 clang-tidy -p build/native --quiet || status=1
+echo "== clang-tidy: ${#fuzzers[@]} fuzzer files"
+printf '%s\n' "${fuzzers[@]}" |
+  xargs -P "$(nproc)" -n 4 clang-tidy -p build/fuzz --quiet || status=1
+echo "== clang-tidy: ${#windows[@]} Windows files"
+printf '%s\n' "${windows[@]}" |
+  xargs -P "$(nproc)" -n 4 clang-tidy -p build/windows --quiet "${mingw_includes[@]}" || status=1
+[ "$status" -eq 0 ] && echo "lint: no findings"
+exit "$status"
