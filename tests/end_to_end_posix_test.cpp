@@ -79,7 +79,7 @@ TEST(EndToEndPosixTest, NamesAreReadByTheirBytesAndShownSafely) {
       {"plain\x7F.bin", u"plain\uFFFD.bin"},
       {"\x01start.bin", u"\uFFFDstart.bin"},
       {"next\xC2\x85line.bin", u"next\uFFFDline.bin"},
-      {"csi\xC2\x9B" "2J.bin", u"csi\uFFFD2J.bin"},
+      {"csi\302\2332J.bin", u"csi\uFFFD2J.bin"},
       {"bare\x9B.bin", u"bare\uFFFD.bin"},
       {"apc\xC2\x9F.bin", u"apc\uFFFD.bin"},
       {"caf\xC3\xA9 ~ ok.bin", u"caf\u00E9 ~ ok.bin"},

@@ -128,7 +128,7 @@ class Terminal {
 
 // The report of one dump, as a terminal must show it: UTF-8, CR LF.
 constexpr std::string_view kScreenReport =
-    "\xC3\xBC" "ber.bin\r\n"
+    "\303\274ber.bin\r\n"
     "0x774: 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E "
     "--> 123456 km --> CRC/Parity OK\r\n"
     "0x788: A0 BC 61 00 --> 123456.00 km  --> CRC OK\r\n"

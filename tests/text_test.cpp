@@ -31,7 +31,7 @@ TEST(DisplayNameTest, DecodesUtf8AndNeutralisesWhatCouldBreakALine) {
     std::u16string shown;
   } cases[] = {
       {"dump.bin", u"dump.bin"},
-      {"\xC3\xBC" "ber.bin", u"\u00FCber.bin"},
+      {"\303\274ber.bin", u"\u00FCber.bin"},
       {"\xF0\x9F\x98\x80.bin", u"\U0001F600.bin"},
       {"\xFF.bin", u"\uFFFD.bin"},
       {"a\r\nb.bin", u"a\uFFFD\uFFFDb.bin"},
@@ -71,7 +71,7 @@ TEST(Utf8ToUtf16Test, EachMaximalIllFormedRunIsOneReplacement) {
       {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},    // an encoded surrogate
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
       {"\xE2\x82", u"\uFFFD"},                    // cut short at the end
-      {"\xE2\x82" "A", u"\uFFFDA"},               // cut short by a new character
+      {"\342\202A", u"\uFFFDA"},                 // cut short by a new character
       {"\xEF\xBF\xBD", u"\uFFFD"},
       {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
   };
@@ -82,7 +82,7 @@ TEST(Utf16ToUtf8Test, RoundTripsAndReplacesUnpairedSurrogates) {
   const std::u16string text = u"a\u00FC\u20AC\U0001F600";
   EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(text)), text);
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
-  EXPECT_EQ(Utf16ToUtf8(u"\xDC00" u"a"), "\xEF\xBF\xBD" "a");
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{u'\xDC00', u'a'}), "\357\277\275a");
 }
 
 TEST(AppendUtf16LeTest, LowByteFirstNoByteOrderMark) {
