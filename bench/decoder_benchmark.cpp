@@ -34,7 +34,8 @@ std::vector<std::array<std::uint8_t, kRecordBlockSize>> RecordBlocks() {
     const std::uint32_t step_byte = steps | (odd_parity == broken ? 0x80u : 0u);
     const std::array<std::uint8_t, 4> record = {
         static_cast<std::uint8_t>(high >> 8), static_cast<std::uint8_t>(high),
-        static_cast<std::uint8_t>((~(value >> 12) & 0xF) << 4), static_cast<std::uint8_t>(step_byte)};
+        static_cast<std::uint8_t>((~(value >> 12) & 0xF) << 4),
+        static_cast<std::uint8_t>(step_byte)};
     std::array<std::uint8_t, kRecordBlockSize> block{};
     for (std::size_t k = 0; k < block.size(); ++k) block[k] = record[k % 4];
     blocks.push_back(block);

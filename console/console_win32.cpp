@@ -19,7 +19,7 @@ static_assert(kLineInputMode == 7);
 constexpr DWORD kMaxConsoleUnits = 4096;
 
 struct ConsoleState {
-  HANDLE input = nullptr;   // the standard handles: never closed here
+  HANDLE input = nullptr;  // the standard handles: never closed here
   HANDLE output = nullptr;
   bool output_on_disk = false;  // a file: flushed once when the run ends
   bool lock_ready = false;

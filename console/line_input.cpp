@@ -14,8 +14,7 @@ constexpr char16_t kLf = u'\n';
 // and reports the line complete.
 class LineGatherer {
  public:
-  LineGatherer(PendingInput& pending, std::u16string& line)
-      : pending_(pending), line_(line) {}
+  LineGatherer(PendingInput& pending, std::u16string& line) : pending_(pending), line_(line) {}
 
   bool Feed(std::u16string_view units) {
     for (std::size_t k = 0; k < units.size(); ++k) {
@@ -45,8 +44,7 @@ class LineGatherer {
 
 }  // namespace
 
-std::u16string ReadRedirectedLine(PendingInput& pending,
-                                  const RawInputReader& read) {
+std::u16string ReadRedirectedLine(PendingInput& pending, const RawInputReader& read) {
   std::u16string line;
   LineGatherer gatherer(pending, line);
   const std::u16string carried = std::move(pending.units);

@@ -29,9 +29,9 @@ using RawInputReader = std::function<InputRead(std::span<std::byte>)>;
 
 /// What earlier lines left unread, carried to the next call.
 struct PendingInput {
-  std::u16string units;                   ///< units after the last line break
-  std::optional<std::uint8_t> odd_byte;   ///< first half of an incomplete unit
-  bool after_cr = false;                  ///< an LF right here joins the last CR
+  std::u16string units;                  ///< units after the last line break
+  std::optional<std::uint8_t> odd_byte;  ///< first half of an incomplete unit
+  bool after_cr = false;                 ///< an LF right here joins the last CR
 };
 
 /// The longest line kept; the rest of a longer line is read and dropped, so
@@ -41,7 +41,6 @@ inline constexpr std::size_t kMaxLineUnits = std::size_t{64} * 1024;
 /// The next line, without its break. At the end of input: what was gathered,
 /// or U+0004 when nothing was. On another read error: what was gathered,
 /// possibly nothing. The lines do not depend on how the reads split the bytes.
-std::u16string ReadRedirectedLine(PendingInput& pending,
-                                  const RawInputReader& read);
+std::u16string ReadRedirectedLine(PendingInput& pending, const RawInputReader& read);
 
 }  // namespace dumpscan

@@ -37,24 +37,34 @@ std::u16string Utf8ToUtf16(std::string_view bytes) {
     std::uint8_t low = 0x80;
     std::uint8_t high = 0xBF;
     char32_t cp = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) { length = 2; cp = lead & 0x1Fu; }
-    else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3; cp = lead & 0x0Fu;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      cp = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      cp = lead & 0x0Fu;
       if (lead == 0xE0) low = 0xA0;
       if (lead == 0xED) high = 0x9F;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4; cp = lead & 0x07u;
+      length = 4;
+      cp = lead & 0x07u;
       if (lead == 0xF0) low = 0x90;
       if (lead == 0xF4) high = 0x8F;
     }
     std::size_t taken = 1;
     bool complete = length != 0;
     while (complete && taken < length) {
-      if (i + taken >= bytes.size()) { complete = false; break; }
+      if (i + taken >= bytes.size()) {
+        complete = false;
+        break;
+      }
       const auto next = static_cast<std::uint8_t>(bytes[i + taken]);
       const std::uint8_t lo = taken == 1 ? low : 0x80;
       const std::uint8_t hi = taken == 1 ? high : 0xBF;
-      if (next < lo || next > hi) { complete = false; break; }
+      if (next < lo || next > hi) {
+        complete = false;
+        break;
+      }
       cp = (cp << 6) | (next & 0x3Fu);
       ++taken;
     }
@@ -73,8 +83,8 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() &&
-        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
       ++i;
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {

@@ -34,15 +34,22 @@ void CheckCounterWord(std::span<const std::uint8_t, 4> word) {
 
 void CheckFormatFixed(float x, int decimals) {
   const std::u16string text = dumpscan::FormatFixed(x, decimals);
-  if (std::isnan(x)) { if (text != u"NaN") std::abort(); return; }
-  if (std::isinf(x)) { if (text != (x > 0 ? u"+Infinity" : u"-Infinity")) std::abort(); return; }
+  if (std::isnan(x)) {
+    if (text != u"NaN") std::abort();
+    return;
+  }
+  if (std::isinf(x)) {
+    if (text != (x > 0 ? u"+Infinity" : u"-Infinity")) std::abort();
+    return;
+  }
   std::string ascii;
   for (const char16_t unit : text) {
     if (unit > 0x7F) std::abort();
     ascii += static_cast<char>(unit);
   }
   const std::size_t point = ascii.find('.');
-  if (decimals == 0 ? point != std::string::npos : ascii.size() - point - 1 != static_cast<std::size_t>(decimals)) {
+  if (decimals == 0 ? point != std::string::npos
+                    : ascii.size() - point - 1 != static_cast<std::size_t>(decimals)) {
     std::abort();
   }
   if (x == 0 && ascii[0] == '-') std::abort();

@@ -20,8 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (verdict != kCheckErrorVerdict) std::abort();
   } else {
     if (distance < 2 || distance > 8388609) std::abort();
-    const std::u16string ok = u"--> " + DecimalText(static_cast<std::uint64_t>(distance)) +
-                              u" km --> CRC/Parity OK";
+    const std::u16string ok =
+        u"--> " + DecimalText(static_cast<std::uint64_t>(distance)) + u" km --> CRC/Parity OK";
     if (verdict != ok) std::abort();
   }
   return 0;

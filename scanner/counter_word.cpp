@@ -8,10 +8,8 @@
 
 namespace dumpscan {
 
-std::int32_t DecodeCounterWord(
-    std::span<const std::uint8_t, kCounterWordSize> block) {
-  const std::uint32_t word = (std::uint32_t{block[0]} << 24) |
-                             (std::uint32_t{block[1]} << 16) |
+std::int32_t DecodeCounterWord(std::span<const std::uint8_t, kCounterWordSize> block) {
+  const std::uint32_t word = (std::uint32_t{block[0]} << 24) | (std::uint32_t{block[1]} << 16) |
                              (std::uint32_t{block[2]} << 8) | block[3];
   const std::uint32_t count = word & 0x0FFFFFFFu;
   if (NibbleChecksum(count, 7) != (word >> 28)) return -1;
@@ -24,8 +22,7 @@ float CounterKilometres(std::uint32_t count) {
   return static_cast<float>(static_cast<double>(count) / 100.0);
 }
 
-std::u16string DescribeCounterWord(
-    std::span<const std::uint8_t, kCounterWordSize> block) {
+std::u16string DescribeCounterWord(std::span<const std::uint8_t, kCounterWordSize> block) {
   std::u16string text = FormatByteDump(block);
   const std::int32_t count = DecodeCounterWord(block);
   if (count < 0) {
@@ -40,9 +37,7 @@ std::u16string DescribeCounterWord(
 
 namespace {
 
-std::u16string Widen(std::string_view ascii) {
-  return std::u16string(ascii.begin(), ascii.end());
-}
+std::u16string Widen(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 // Exact digits of |x| rounded at `decimals`, ties away from zero. A float's
 // full expansion has at most 149 fractional digits, so printing one digit
@@ -52,9 +47,8 @@ std::string RoundedDigits(double magnitude, int decimals) {
   constexpr int kFloatDigits = 150;
   const int precision = std::max(decimals + 1, kFloatDigits);
   std::string text(static_cast<std::size_t>(precision) + 64, '\0');
-  const auto result = std::to_chars(text.data(), text.data() + text.size(),
-                                    magnitude, std::chars_format::fixed,
-                                    precision);
+  const auto result = std::to_chars(text.data(), text.data() + text.size(), magnitude,
+                                    std::chars_format::fixed, precision);
   text.resize(static_cast<std::size_t>(result.ptr - text.data()));
   const std::size_t point = text.find('.');
   const auto cut = point + 1 + static_cast<std::size_t>(decimals);
@@ -65,7 +59,10 @@ std::string RoundedDigits(double magnitude, int decimals) {
     while (at > 0) {
       --at;
       if (text[at] == '.') continue;
-      if (text[at] != '9') { ++text[at]; break; }
+      if (text[at] != '9') {
+        ++text[at];
+        break;
+      }
       text[at] = '0';
       if (at == 0) text.insert(text.begin(), '1');
     }
@@ -93,7 +90,8 @@ std::u16string FormatFixed(float x, int decimals) {
       auto h = static_cast<std::uint64_t>(std::floor(scaled + 0.5));
       char16_t digits[32];
       std::size_t at = std::size(digits);
-      for (int k = 0; k < decimals; ++k, h /= 10) digits[--at] = static_cast<char16_t>(u'0' + h % 10);
+      for (int k = 0; k < decimals; ++k, h /= 10)
+        digits[--at] = static_cast<char16_t>(u'0' + h % 10);
       if (decimals > 0) digits[--at] = u'.';
       do {
         digits[--at] = static_cast<char16_t>(u'0' + h % 10);

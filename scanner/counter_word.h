@@ -14,16 +14,14 @@ inline constexpr std::size_t kCounterWordSize = 4;
 
 /// The count (0..268,435,455 hundredths of a km), or -1 when the check
 /// nibble does not match the checksum of the count over 7 nibbles.
-std::int32_t DecodeCounterWord(
-    std::span<const std::uint8_t, kCounterWordSize> block);
+std::int32_t DecodeCounterWord(std::span<const std::uint8_t, kCounterWordSize> block);
 
 /// The count as kilometres: count / 100 rounded once to the nearest float.
 float CounterKilometres(std::uint32_t count);
 
 /// Report text: the byte dump, then "--> <km, 2 decimals> km  --> CRC OK"
 /// (two spaces before the arrow) or "--> Crc And/Or Parity Error".
-std::u16string DescribeCounterWord(
-    std::span<const std::uint8_t, kCounterWordSize> block);
+std::u16string DescribeCounterWord(std::span<const std::uint8_t, kCounterWordSize> block);
 
 /// The most digits FormatFixed puts after the point; more asks for this many.
 inline constexpr int kMaxDecimals = 1000;

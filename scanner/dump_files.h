@@ -20,12 +20,16 @@ using NativeString = std::string;
 #endif
 
 struct DirectoryScanState;
-struct DirectoryScanCloser { void operator()(DirectoryScanState* scan) const; };
+struct DirectoryScanCloser {
+  void operator()(DirectoryScanState* scan) const;
+};
 /// An open scan of one directory for dump entries; null when none began.
 using DirectoryScan = std::unique_ptr<DirectoryScanState, DirectoryScanCloser>;
 
 struct DumpFileState;
-struct DumpFileCloser { void operator()(DumpFileState* file) const; };
+struct DumpFileCloser {
+  void operator()(DumpFileState* file) const;
+};
 /// A dump opened for reading with exclusive access; null when it could not be.
 using DumpFile = std::unique_ptr<DumpFileState, DumpFileCloser>;
 

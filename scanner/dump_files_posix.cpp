@@ -45,9 +45,15 @@ class OwnedFd {
   explicit OwnedFd(int fd) : fd_(fd) {}
   OwnedFd(const OwnedFd&) = delete;
   OwnedFd& operator=(const OwnedFd&) = delete;
-  ~OwnedFd() { if (fd_ >= 0) close(fd_); }
+  ~OwnedFd() {
+    if (fd_ >= 0) close(fd_);
+  }
   int get() const { return fd_; }
-  int release() { const int fd = fd_; fd_ = -1; return fd; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
 
  private:
   int fd_;
@@ -80,10 +86,14 @@ int OpenDirectory(const NativeString& path) {
 
 ListedType TypeOfListing(unsigned char type) {
   switch (type) {
-    case DT_REG: return ListedType::kFile;
-    case DT_LNK: return ListedType::kLink;
-    case DT_UNKNOWN: return ListedType::kUnknown;
-    default: return ListedType::kOther;
+    case DT_REG:
+      return ListedType::kFile;
+    case DT_LNK:
+      return ListedType::kLink;
+    case DT_UNKNOWN:
+      return ListedType::kUnknown;
+    default:
+      return ListedType::kOther;
   }
 }
 
@@ -119,8 +129,8 @@ bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry) {
     entry.listed_type = TypeOfListing(item->d_type);
     // Printable ASCII shows as itself; copying it into the entry's own
     // storage spares a fresh string per dump for the usual names.
-    const bool plain = std::all_of(name.begin(), name.end(),
-                                   [](char c) { return c >= 0x20 && c < 0x7F; });
+    const bool plain =
+        std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
     if (plain) {
       entry.display_name.assign(name.begin(), name.end());
     } else {

@@ -13,10 +13,10 @@
 namespace dumpscan {
 
 struct DirectoryScanState {
-  HANDLE find;                // INVALID_HANDLE_VALUE when nothing matched
-  WIN32_FIND_DATAW first;     // found by FindFirstFileW, not yet handed out
+  HANDLE find;             // INVALID_HANDLE_VALUE when nothing matched
+  WIN32_FIND_DATAW first;  // found by FindFirstFileW, not yet handed out
   bool first_pending;
-  NativeString directory;     // prefix that turns a found name into a path
+  NativeString directory;  // prefix that turns a found name into a path
 };
 
 struct DumpFileState {
@@ -127,16 +127,15 @@ DumpFile OpenDumpFile(const DirectoryScanState& scan, const DumpEntry& entry) {
 std::size_t ReadDumpBytes(DumpFileState& file, std::uint64_t offset,
                           std::span<std::uint8_t> buffer) {
   LONG high = static_cast<LONG>(offset >> 32);
-  const DWORD low = SetFilePointer(file.file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high,
-                                   FILE_BEGIN);
+  const DWORD low =
+      SetFilePointer(file.file, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
   if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return 0;
 
   std::size_t done = 0;
   while (done < buffer.size()) {
     const std::size_t room = buffer.size() - done;
-    const DWORD ask = room > std::numeric_limits<DWORD>::max()
-                          ? std::numeric_limits<DWORD>::max()
-                          : static_cast<DWORD>(room);
+    const DWORD ask = room > std::numeric_limits<DWORD>::max() ? std::numeric_limits<DWORD>::max()
+                                                               : static_cast<DWORD>(room);
     DWORD got = 0;
     if (!ReadFile(file.file, buffer.data() + done, ask, &got, nullptr)) return 0;
     if (got == 0) break;

@@ -17,15 +17,14 @@ bool HasOddParity(std::uint8_t b) {
   return (count & 1) != 0;
 }
 
-std::optional<std::uint16_t> ReadRecordWord(const RecordBlock& block,
-                                            std::size_t i, std::size_t j) {
+std::optional<std::uint16_t> ReadRecordWord(const RecordBlock& block, std::size_t i,
+                                            std::size_t j) {
   if (i >= kRecordCount || j > 1) return std::nullopt;
   const std::size_t at = 4 * i + 2 * j;
   return static_cast<std::uint16_t>((block.bytes[at] << 8) | block.bytes[at + 1]);
 }
 
-std::optional<std::uint16_t> CheckRecordHigh(const RecordBlock& block,
-                                             std::size_t i) {
+std::optional<std::uint16_t> CheckRecordHigh(const RecordBlock& block, std::size_t i) {
   const auto high = ReadRecordWord(block, i, 0);
   const auto low = ReadRecordWord(block, i, 1);
   if (!high || !low) return std::nullopt;
@@ -36,8 +35,7 @@ std::optional<std::uint16_t> CheckRecordHigh(const RecordBlock& block,
   return value;
 }
 
-std::optional<std::uint8_t> CheckRecordLow(const RecordBlock& block,
-                                           std::size_t i) {
+std::optional<std::uint8_t> CheckRecordLow(const RecordBlock& block, std::size_t i) {
   const auto low = ReadRecordWord(block, i, 1);
   if (!low) return std::nullopt;
   const auto step_byte = static_cast<std::uint8_t>(*low & 0xFF);
@@ -45,8 +43,7 @@ std::optional<std::uint8_t> CheckRecordLow(const RecordBlock& block,
   return static_cast<std::uint8_t>((step_byte & 0x7F) + 1);
 }
 
-std::int32_t DecodeRecordBlock(
-    std::span<const std::uint8_t, kRecordBlockSize> block) {
+std::int32_t DecodeRecordBlock(std::span<const std::uint8_t, kRecordBlockSize> block) {
   RecordBlock copy{};
   std::copy(block.begin(), block.end(), copy.bytes.begin());
   std::int64_t sum_values = 0;
@@ -62,8 +59,7 @@ std::int32_t DecodeRecordBlock(
   return static_cast<std::int32_t>((sum_values * 128 + sum_steps) / 5 + 1);
 }
 
-std::u16string DescribeRecordBlock(
-    std::span<const std::uint8_t, kRecordBlockSize> block) {
+std::u16string DescribeRecordBlock(std::span<const std::uint8_t, kRecordBlockSize> block) {
   const std::int32_t distance = DecodeRecordBlock(block);
   std::u16string text = FormatByteDump(block);
   if (distance < 0) {

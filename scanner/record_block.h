@@ -18,8 +18,7 @@ inline constexpr std::size_t kRecordBlockSize = 4 * kRecordCount;
 /// Running-checksum table of a CRC-4 with the generator x^4+x^3+x^2+1,
 /// most significant bit first: entry k is k*x^4 modulo the generator.
 inline constexpr std::array<std::uint8_t, 16> NibbleTable = {
-    0x0, 0xD, 0x7, 0xA, 0xE, 0x3, 0x9, 0x4,
-    0x1, 0xC, 0x6, 0xB, 0xF, 0x2, 0x8, 0x5};
+    0x0, 0xD, 0x7, 0xA, 0xE, 0x3, 0x9, 0x4, 0x1, 0xC, 0x6, 0xB, 0xF, 0x2, 0x8, 0x5};
 
 /// 4-bit checksum of the low `nibbles` nibbles of x, fed least significant
 /// first from the start value 0xF, with no final XOR. Returns 0..15.
@@ -35,34 +34,28 @@ struct RecordBlock {
 
 /// Big-endian word j (0: HighWord, 1: LowWord) of record i (0..4); nothing
 /// when an index is out of range.
-std::optional<std::uint16_t> ReadRecordWord(const RecordBlock& block,
-                                            std::size_t i, std::size_t j);
+std::optional<std::uint16_t> ReadRecordWord(const RecordBlock& block, std::size_t i, std::size_t j);
 
 /// The 16-bit record value V of record i when its check nibble matches.
-std::optional<std::uint16_t> CheckRecordHigh(const RecordBlock& block,
-                                             std::size_t i);
+std::optional<std::uint16_t> CheckRecordHigh(const RecordBlock& block, std::size_t i);
 
 /// The step count S (1..128) of record i when its step byte has odd parity.
-std::optional<std::uint8_t> CheckRecordLow(const RecordBlock& block,
-                                           std::size_t i);
+std::optional<std::uint8_t> CheckRecordLow(const RecordBlock& block, std::size_t i);
 
 /// The distance in km (2..8,388,609) stored in the block, or -1 when any
 /// record fails its checksum or parity test.
-std::int32_t DecodeRecordBlock(
-    std::span<const std::uint8_t, kRecordBlockSize> block);
+std::int32_t DecodeRecordBlock(std::span<const std::uint8_t, kRecordBlockSize> block);
 
 /// Report text: the byte dump, then "--> <km> km --> CRC/Parity OK" or
 /// "--> Crc And/Or Parity Error".
-std::u16string DescribeRecordBlock(
-    std::span<const std::uint8_t, kRecordBlockSize> block);
+std::u16string DescribeRecordBlock(std::span<const std::uint8_t, kRecordBlockSize> block);
 
 /// Two uppercase hex digits and a space per byte ("3C 48 "), so the text
 /// ends in a space.
 std::u16string FormatByteDump(std::span<const std::uint8_t> bytes);
 
 /// The verdict both report texts share when a check fails.
-inline constexpr std::u16string_view kCheckErrorVerdict =
-    u"--> Crc And/Or Parity Error";
+inline constexpr std::u16string_view kCheckErrorVerdict = u"--> Crc And/Or Parity Error";
 
 /// Decimal digits of n, no sign handling, no grouping.
 std::u16string DecimalText(std::uint64_t n);

@@ -70,16 +70,16 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FormatFixedTest,
-    testing::Values(
-        FixedCase{kInf, 2, u"+Infinity"}, FixedCase{-kInf, 2, u"-Infinity"},
-        FixedCase{std::numeric_limits<float>::quiet_NaN(), 2, u"NaN"},
-        FixedCase{-0.0f, 2, u"0.00"}, FixedCase{0.0f, 0, u"0"},
-        FixedCase{0.125f, 2, u"0.13"}, FixedCase{-0.125f, 2, u"-0.13"},
-        FixedCase{2.5f, 0, u"3"}, FixedCase{1.005f, 2, u"1.00"},  // 1.005f lies below the tie
-        FixedCase{99.995f, 2, u"100.00"},                         // and this one above it
-        FixedCase{0.1f, 10, u"0.1000000015"},
-        FixedCase{1e30f, 2, u"1000000015047466219876688855040.00"},
-        FixedCase{-9.5f, 0, u"-10"}, FixedCase{1.5f, -3, u"2"}));
+    testing::Values(FixedCase{kInf, 2, u"+Infinity"}, FixedCase{-kInf, 2, u"-Infinity"},
+                    FixedCase{std::numeric_limits<float>::quiet_NaN(), 2, u"NaN"},
+                    FixedCase{-0.0f, 2, u"0.00"}, FixedCase{0.0f, 0, u"0"},
+                    FixedCase{0.125f, 2, u"0.13"}, FixedCase{-0.125f, 2, u"-0.13"},
+                    FixedCase{2.5f, 0, u"3"},
+                    FixedCase{1.005f, 2, u"1.00"},     // 1.005f lies below the tie
+                    FixedCase{99.995f, 2, u"100.00"},  // and this one above it
+                    FixedCase{0.1f, 10, u"0.1000000015"},
+                    FixedCase{1e30f, 2, u"1000000015047466219876688855040.00"},
+                    FixedCase{-9.5f, 0, u"-10"}, FixedCase{1.5f, -3, u"2"}));
 
 }  // namespace
 }  // namespace dumpscan

@@ -1,10 +1,9 @@
 // The POSIX file-system operations: how a dump is locked for reading, and
 // which entries are never opened.
 
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
@@ -56,7 +55,9 @@ TEST(LockDumpForReadingTest, OnlyAnotherHolderKeepsADumpUnread) {
       {"another process holds it", {EWOULDBLOCK}, false, {kExclusive}},
       {"interrupted, then taken", {EINTR, 0}, true, {kExclusive, kExclusive}},
       {"NFS: exclusive needs write access, shared taken", {EBADF, 0}, true, {kExclusive, kShared}},
-      {"NFS: another process holds it exclusively", {EBADF, EWOULDBLOCK}, false,
+      {"NFS: another process holds it exclusively",
+       {EBADF, EWOULDBLOCK},
+       false,
        {kExclusive, kShared}},
       {"no lock manager on the server", {ENOLCK, ENOLCK}, true, {kExclusive, kShared}},
       {"a file system without locks", {EOPNOTSUPP, EOPNOTSUPP}, true, {kExclusive, kShared}},
@@ -90,10 +91,10 @@ TEST(OpenDumpFilePosixTest, OnlyFilesAreOpenedWhateverTheListingSays) {
     ListedType listed;
     bool opens;
   } cases[] = {
-      {"file.bin", ListedType::kFile, true},      {"file.bin", ListedType::kUnknown, true},
-      {"to-file.bin", ListedType::kLink, true},   {"folder.bin", ListedType::kUnknown, false},
-      {"pipe.bin", ListedType::kUnknown, false},  {"pipe.bin", ListedType::kLink, false},
-      {"to-pipe.bin", ListedType::kLink, false},  {"to-pipe.bin", ListedType::kUnknown, false},
+      {"file.bin", ListedType::kFile, true},        {"file.bin", ListedType::kUnknown, true},
+      {"to-file.bin", ListedType::kLink, true},     {"folder.bin", ListedType::kUnknown, false},
+      {"pipe.bin", ListedType::kUnknown, false},    {"pipe.bin", ListedType::kLink, false},
+      {"to-pipe.bin", ListedType::kLink, false},    {"to-pipe.bin", ListedType::kUnknown, false},
       {"missing.bin", ListedType::kUnknown, false},
   };
   for (const auto& c : cases) {

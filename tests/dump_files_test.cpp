@@ -42,7 +42,8 @@ TEST(DumpFilesTest, CurrentDirectoryEndsInTheSeparator) {
 
 TEST(DumpFilesTest, ScansListOnlyDumpNames) {
   const ScratchDirectory dir;
-  for (const char* name : {"a.bin", "B.BIN", "c.txt", "d.bin.txt"}) fixture::WriteFile(dir.path() / name, {1});
+  for (const char* name : {"a.bin", "B.BIN", "c.txt", "d.bin.txt"})
+    fixture::WriteFile(dir.path() / name, {1});
   EXPECT_EQ(ListedNames(dir.path()), (std::set<std::u16string>{u"a.bin", u"B.BIN"}));
   EXPECT_EQ(BeginDirectoryScan(ScanPath(dir.path() / "missing")), nullptr);
 }

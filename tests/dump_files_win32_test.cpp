@@ -1,8 +1,7 @@
 // The Windows file-system operations behind dump_files.h, called directly.
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <array>
 #include <vector>
@@ -22,7 +21,8 @@ std::vector<std::wstring> Names(DirectoryScanState& scan) {
   std::vector<std::wstring> names;
   DumpEntry entry;
   while (NextDumpEntry(scan, entry)) {
-    EXPECT_EQ(entry.display_name, std::u16string(entry.native_name.begin(), entry.native_name.end()));
+    EXPECT_EQ(entry.display_name,
+              std::u16string(entry.native_name.begin(), entry.native_name.end()));
     names.push_back(entry.native_name);
   }
   return names;
@@ -196,7 +196,8 @@ TEST(DirectoryScanWin32Test, DirectoriesPastMaxPathAreScannedAndRead) {
     EXPECT_EQ(got[2], 9);
   }
   DeleteFileW(file_path.c_str());
-  for (std::size_t k = levels.size() - 1; k > 0; --k) RemoveDirectoryW((long_form + levels[k]).c_str());
+  for (std::size_t k = levels.size() - 1; k > 0; --k)
+    RemoveDirectoryW((long_form + levels[k]).c_str());
 }
 
 }  // namespace

@@ -18,8 +18,7 @@ std::uint8_t BitwiseNibbleChecksum(std::uint32_t x, unsigned nibbles) {
   return static_cast<std::uint8_t>(c);
 }
 
-std::array<std::uint8_t, 4> EncodeRecord(std::uint32_t distance,
-                                         std::uint8_t spare) {
+std::array<std::uint8_t, 4> EncodeRecord(std::uint32_t distance, std::uint8_t spare) {
   const std::uint32_t value = (distance - 2) / 128;
   const std::uint32_t steps = (distance - 2) % 128;
   const std::uint32_t high = ((value & 0xFFF) << 4) | BitwiseNibbleChecksum(value, 4);
@@ -46,16 +45,14 @@ std::array<std::uint8_t, 4> EncodeCounterWord(std::uint32_t count) {
 }
 
 std::vector<std::uint8_t> MakeDump(const std::array<std::uint8_t, 20>& block,
-                                   const std::array<std::uint8_t, 4>& word,
-                                   std::size_t size) {
+                                   const std::array<std::uint8_t, 4>& word, std::size_t size) {
   std::vector<std::uint8_t> bytes(size, 0x5A);
   for (std::size_t i = 0; i < block.size() && 0x774 + i < size; ++i) bytes[0x774 + i] = block[i];
   for (std::size_t i = 0; i < word.size() && 0x788 + i < size; ++i) bytes[0x788 + i] = word[i];
   return bytes;
 }
 
-void WriteFile(const std::filesystem::path& path,
-               const std::vector<std::uint8_t>& bytes) {
+void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));

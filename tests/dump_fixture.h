@@ -18,8 +18,7 @@ std::uint8_t BitwiseNibbleChecksum(std::uint32_t x, unsigned nibbles);
 
 /// One valid mileage record for `distance` (2..8,388,609); `spare` fills
 /// the ignored low nibble of b2.
-std::array<std::uint8_t, 4> EncodeRecord(std::uint32_t distance,
-                                         std::uint8_t spare = 0);
+std::array<std::uint8_t, 4> EncodeRecord(std::uint32_t distance, std::uint8_t spare = 0);
 
 /// Five identical records for `distance`.
 std::array<std::uint8_t, 20> EncodeRecordBlock(std::uint32_t distance);
@@ -34,8 +33,7 @@ std::vector<std::uint8_t> MakeDump(const std::array<std::uint8_t, 20>& block,
                                    std::size_t size = 2048);
 
 /// Writes bytes to a file, replacing it.
-void WriteFile(const std::filesystem::path& path,
-               const std::vector<std::uint8_t>& bytes);
+void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
 /// Reads a whole file as bytes.
 std::string ReadFile(const std::filesystem::path& path);

@@ -3,14 +3,13 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,7 +18,6 @@
 #include <thread>
 
 #include "console/utf.h"
-
 #include "tests/dump_fixture.h"
 #include "tests/end_to_end_support.h"
 #include "tests/fifo_writer_posix.h"
@@ -200,7 +198,8 @@ std::vector<std::string> MakeDeepTree(const fs::path& root, int depth) {
 
 void RemoveDeepTree(const fs::path& root, const std::vector<std::string>& names) {
   std::vector<int> fds = {open(root.c_str(), O_RDONLY | O_DIRECTORY)};
-  for (const auto& name : names) fds.push_back(openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+  for (const auto& name : names)
+    fds.push_back(openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
   unlinkat(fds.back(), "deep.bin", 0);
   for (std::size_t k = names.size(); k-- > 0;) {
     close(fds[k + 1]);
@@ -386,14 +385,15 @@ TEST(EndToEndPosixTest, TenThousandDumpsAreReportedExactlyAndLeftUntouched) {
   // A failure names the first line that differs: a diff of 3 MB of lines
   // would take minutes.
   const std::string want = testing_support::ExpectedOutput(expected, run.output);
-  const auto [got_at, want_at] = std::mismatch(run.output.begin(), run.output.end(), want.begin(),
-                                               want.end());
+  const auto [got_at, want_at] =
+      std::mismatch(run.output.begin(), run.output.end(), want.begin(), want.end());
   if (got_at != run.output.end() || want_at != want.end()) {
     const auto line = [](const std::string& bytes, std::size_t at) {
       std::size_t start = bytes.rfind(std::string("\n\0", 2), at - at % 2);
       start = start == std::string::npos ? 0 : start + 2;
       std::string text;
-      for (std::size_t k = start; k + 1 < bytes.size() && bytes[k] != '\r'; k += 2) text += bytes[k];
+      for (std::size_t k = start; k + 1 < bytes.size() && bytes[k] != '\r'; k += 2)
+        text += bytes[k];
       return text;
     };
     const auto at = static_cast<std::size_t>(got_at - run.output.begin());

@@ -40,15 +40,15 @@ TEST(EndToEndTest, OneDumpGivesItsNameBothReadingsAndAnEmptyLine) {
   const auto run = RunTool(dir.path(), "typed line\r\n");
   ASSERT_TRUE(run.finished);
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_EQ(run.output, fixture::Utf16LeLines({u"a.bin", kExampleReadings[0],
-                                               kExampleReadings[1],
+  EXPECT_EQ(run.output, fixture::Utf16LeLines({u"a.bin", kExampleReadings[0], kExampleReadings[1],
                                                u"", u"Press ENTER"}));
 }
 
 TEST(EndToEndTest, FileSizeDecidesWhichReadingsAppear) {
   const ScratchDirectory dir;
   ExpectedDumps expected;
-  for (const std::size_t size : std::initializer_list<std::size_t>{0, 1, 1907, 1908, 1927, 1928, 1931, 1932, 65536}) {
+  for (const std::size_t size :
+       std::initializer_list<std::size_t>{0, 1, 1907, 1908, 1927, 1928, 1931, 1932, 65536}) {
     const std::string file = "size" + std::to_string(size) + ".bin";
     WriteDump(dir.path() / file, size);
     std::vector<std::u16string> lines;
@@ -85,20 +85,18 @@ TEST(EndToEndTest, VerdictsFollowTheChecks) {
   fixture::WriteFile(dir.path() / "parity.bin", MakeDump(bad_parity, EncodeCounterWord(1234567)));
   fixture::WriteFile(dir.path() / "checksum.bin", MakeDump(EncodeRecordBlock(2), bad_checksum));
   fixture::WriteFile(dir.path() / "erased.bin", MakeDump(erased, {0xFF, 0xFF, 0xFF, 0xFF}));
-  ExpectReport(
-      dir.path(),
-      {{u"parity.bin",
-        {u"0x774: 10 0B F0 85 10 0B F0 85 10 0B F0 05 10 0B F0 85 10 0B F0 85 "
-         u"--> Crc And/Or Parity Error",
-         u"0x788: 10 12 D6 87 --> 12345.67 km  --> CRC OK"}},
-       {u"checksum.bin",
-        {u"0x774: 00 06 F0 80 00 06 F0 80 00 06 F0 80 00 06 F0 80 00 06 F0 80 "
-         u"--> 2 km --> CRC/Parity OK",
-         u"0x788: 10 12 D6 86 --> Crc And/Or Parity Error"}},
-       {u"erased.bin",
-        {u"0x774: FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF "
-         u"--> Crc And/Or Parity Error",
-         u"0x788: FF FF FF FF --> 2684354.50 km  --> CRC OK"}}});
+  ExpectReport(dir.path(), {{u"parity.bin",
+                             {u"0x774: 10 0B F0 85 10 0B F0 85 10 0B F0 05 10 0B F0 85 10 0B F0 85 "
+                              u"--> Crc And/Or Parity Error",
+                              u"0x788: 10 12 D6 87 --> 12345.67 km  --> CRC OK"}},
+                            {u"checksum.bin",
+                             {u"0x774: 00 06 F0 80 00 06 F0 80 00 06 F0 80 00 06 F0 80 00 06 F0 80 "
+                              u"--> 2 km --> CRC/Parity OK",
+                              u"0x788: 10 12 D6 86 --> Crc And/Or Parity Error"}},
+                            {u"erased.bin",
+                             {u"0x774: FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF "
+                              u"--> Crc And/Or Parity Error",
+                              u"0x788: FF FF FF FF --> 2684354.50 km  --> CRC OK"}}});
 }
 
 TEST(EndToEndTest, NonAsciiNamesAreShownAsTheyAre) {

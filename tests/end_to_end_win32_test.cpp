@@ -1,9 +1,8 @@
 // End-to-end cases that only Windows semantics show: sharing modes, file
 // attributes, short name aliases and missing standard handles.
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <thread>
 
@@ -84,7 +83,8 @@ TEST(EndToEndWin32Test, HiddenSystemAndReadOnlyDumpsAreReadLikeAnyOther) {
     expected[std::u16string(c.name, c.name + std::char_traits<char>::length(c.name))] = kReadings;
   }
   ExpectReport(RunTool(dir.path()), expected);
-  for (const auto& c : cases) SetFileAttributesW((dir.path() / c.name).c_str(), FILE_ATTRIBUTE_NORMAL);
+  for (const auto& c : cases)
+    SetFileAttributesW((dir.path() / c.name).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(EndToEndWin32Test, NamesMatchingOnlyThroughTheirShortAliasAreNotDumps) {

@@ -43,7 +43,8 @@ TEST(ExhaustiveTest, EveryDistanceDecodesToItselfWhateverTheSpareNibbles) {
       std::array<std::uint8_t, 20> block;
       for (std::size_t i = 0; i < 5; ++i) {
         // A different spare nibble in every record and for every distance.
-        const auto record = fixture::EncodeRecord(distance, static_cast<std::uint8_t>(distance + 3 * i));
+        const auto record =
+            fixture::EncodeRecord(distance, static_cast<std::uint8_t>(distance + 3 * i));
         std::copy(record.begin(), record.end(), block.begin() + static_cast<std::ptrdiff_t>(4 * i));
       }
       if (DecodeRecordBlock(block) != static_cast<std::int32_t>(distance)) ++bad;
@@ -78,13 +79,25 @@ ExactFloat NearestFloatOfHundredths(std::uint32_t count) {
     // count / 100 / 2^e = num / den
     std::uint64_t num = count;
     std::uint64_t den = 100;
-    if (e < 0) num <<= -e; else den <<= e;
+    if (e < 0)
+      num <<= -e;
+    else
+      den <<= e;
     std::uint64_t m = num / den;
     const std::uint64_t rest = num % den;
-    if (m < (1u << 23)) { --e; continue; }
-    if (m >= (1u << 24)) { ++e; continue; }
+    if (m < (1u << 23)) {
+      --e;
+      continue;
+    }
+    if (m >= (1u << 24)) {
+      ++e;
+      continue;
+    }
     if (2 * rest > den || (2 * rest == den && (m & 1) != 0)) ++m;
-    if (m == (1u << 24)) { m >>= 1; ++e; }
+    if (m == (1u << 24)) {
+      m >>= 1;
+      ++e;
+    }
     return {m, e};
   }
 }

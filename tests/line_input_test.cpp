@@ -54,14 +54,15 @@ TEST(ReadRedirectedLineTest, LineBreaksAndEndOfInputWhateverTheChunking) {
       {"", {kEnd, kEnd}},
       {Utf16Le(u"abc"), {u"abc", kEnd}},
       {Utf16Le(u"a\r\nb\nc\rd"), {u"a", u"b", u"c", u"d", kEnd}},
-      {Utf16Le(u"\n\r"), {u"", u"", kEnd}},                 // LF then CR: two breaks
+      {Utf16Le(u"\n\r"), {u"", u"", kEnd}},  // LF then CR: two breaks
       {Utf16Le(u"\r\n\r\n"), {u"", u"", kEnd}},
       {Utf16Le(u"\u00FC\u20AC\n"), {u"\u00FC\u20AC", kEnd}},
-      {Utf16Le(u"ab") + "c", {u"ab", kEnd}},                // a lone last byte is no unit
-      {std::string("a\0\r", 3), {u"a", kEnd}},              // nor is it a break
+      {Utf16Le(u"ab") + "c", {u"ab", kEnd}},    // a lone last byte is no unit
+      {std::string("a\0\r", 3), {u"a", kEnd}},  // nor is it a break
   };
   for (const auto& c : cases) {
-    for (const std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{8192}}) {
+    for (const std::size_t chunk :
+         {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{8192}}) {
       EXPECT_EQ(ReadLines(c.bytes, chunk, c.lines.size()), c.lines)
           << "case of " << c.bytes.size() << " bytes in chunks of " << chunk;
     }

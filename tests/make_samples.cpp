@@ -25,9 +25,9 @@ std::vector<Sample> Samples() {
   auto broken_checksum = EncodeRecordBlock(123456);
   broken_checksum[1] ^= 0x01;  // first record's check nibble
   auto broken_parity = EncodeRecordBlock(32775);
-  broken_parity[11] = 0x05;    // third record's step byte, even parity
+  broken_parity[11] = 0x05;  // third record's step byte, even parity
   auto averaged = EncodeRecordBlock(32775);
-  averaged[17] = 0x1C;         // last record one unit higher: the five average
+  averaged[17] = 0x1C;  // last record one unit higher: the five average
   auto broken_word = EncodeCounterWord(3280000);
   broken_word[0] ^= 0x10;
   return {
@@ -48,11 +48,19 @@ std::vector<std::uint8_t> NumberedDump(std::uint32_t i) {
   auto block = EncodeRecordBlock(distance);
   auto word = EncodeCounterWord(count);
   switch (i % 10) {
-    case 6: block[1 + 4 * (i % 5)] ^= 0x01; break;   // a record's check nibble
-    case 7: block[3 + 4 * (i % 5)] ^= 0x01; break;   // a step byte's parity
-    case 8: word[0] ^= 0x10; break;                  // the counter word's nibble
-    case 9: return MakeDump(block, word, i % 20 == 9 ? 1930 : 1000);
-    default: break;
+    case 6:
+      block[1 + 4 * (i % 5)] ^= 0x01;
+      break;  // a record's check nibble
+    case 7:
+      block[3 + 4 * (i % 5)] ^= 0x01;
+      break;  // a step byte's parity
+    case 8:
+      word[0] ^= 0x10;
+      break;  // the counter word's nibble
+    case 9:
+      return MakeDump(block, word, i % 20 == 9 ? 1930 : 1000);
+    default:
+      break;
   }
   return MakeDump(block, word);
 }

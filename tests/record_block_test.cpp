@@ -47,7 +47,8 @@ TEST(HasOddParityTest, CountsAllEightBits) {
 
 TEST(ReadRecordWordTest, BigEndianWordsAndIndexBounds) {
   RecordBlock block{};
-  for (std::size_t k = 0; k < block.bytes.size(); ++k) block.bytes[k] = static_cast<std::uint8_t>(k);
+  for (std::size_t k = 0; k < block.bytes.size(); ++k)
+    block.bytes[k] = static_cast<std::uint8_t>(k);
   EXPECT_EQ(ReadRecordWord(block, 0, 0), 0x0001);
   EXPECT_EQ(ReadRecordWord(block, 4, 1), 0x1213);
   EXPECT_EQ(ReadRecordWord(block, 5, 0), std::nullopt);
@@ -77,17 +78,18 @@ const Block kValid = Repeat({0x10, 0x0B, 0xF0, 0x85});
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DecodeRecordBlockTest,
-    testing::Values(
-        DecodeCase{"five_equal_records", kValid, 32775},
-        DecodeCase{"spare_nibble_ignored", WithByte(kValid, 14, 0xF7), 32775},
-        DecodeCase{"even_parity_fails", WithByte(kValid, 11, 0x05), -1},
-        DecodeCase{"all_zero_fails", Block{}, -1},
-        DecodeCase{"all_ones_fails", Repeat({0xFF, 0xFF, 0xFF, 0xFF}), -1},
-        DecodeCase{"smallest", Repeat({0x00, 0x06, 0xF0, 0x80}), 2},
-        DecodeCase{"largest", Repeat({0xFF, 0xF5, 0x00, 0x7F}), 8388609},
-        DecodeCase{"records_average", WithByte(kValid, 17, 0x1C), 32800},
-        DecodeCase{"example_reading", Repeat({0x3C, 0x48, 0xF0, 0x3E}), 123456}),
-    [](const testing::TestParamInfo<DecodeCase>& param_info) { return std::string(param_info.param.what); });
+    testing::Values(DecodeCase{"five_equal_records", kValid, 32775},
+                    DecodeCase{"spare_nibble_ignored", WithByte(kValid, 14, 0xF7), 32775},
+                    DecodeCase{"even_parity_fails", WithByte(kValid, 11, 0x05), -1},
+                    DecodeCase{"all_zero_fails", Block{}, -1},
+                    DecodeCase{"all_ones_fails", Repeat({0xFF, 0xFF, 0xFF, 0xFF}), -1},
+                    DecodeCase{"smallest", Repeat({0x00, 0x06, 0xF0, 0x80}), 2},
+                    DecodeCase{"largest", Repeat({0xFF, 0xF5, 0x00, 0x7F}), 8388609},
+                    DecodeCase{"records_average", WithByte(kValid, 17, 0x1C), 32800},
+                    DecodeCase{"example_reading", Repeat({0x3C, 0x48, 0xF0, 0x3E}), 123456}),
+    [](const testing::TestParamInfo<DecodeCase>& param_info) {
+      return std::string(param_info.param.what);
+    });
 
 TEST(DecodeRecordBlockTest, EverySingleBitFlipOutsideTheSpareNibbleFails) {
   for (std::size_t byte = 0; byte < kValid.size(); ++byte) {

@@ -31,7 +31,8 @@ std::string ExpectedOutput(const ExpectedDumps& dumps, const std::string& actual
   const std::u16string text = DecodeUtf16Le(actual);
   bool at_name = true;
   std::size_t start = 0;
-  for (std::size_t end; (end = text.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
+  for (std::size_t end; (end = text.find(u"\r\n", start)) != std::u16string::npos;
+       start = end + 2) {
     const std::u16string line = text.substr(start, end - start);
     if (at_name && dumps.contains(line) && placed.insert(line).second) order.push_back(line);
     at_name = line.empty();

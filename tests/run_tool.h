@@ -13,8 +13,8 @@ namespace dumpscan::testing_support {
 struct ToolRun {
   bool finished = false;  ///< ended by itself within the time limit
   int exit_code = -1;
-  int signal = 0;         ///< the signal that ended it, where one did
-  std::string output;     ///< the exact bytes written to standard output
+  int signal = 0;      ///< the signal that ended it, where one did
+  std::string output;  ///< the exact bytes written to standard output
 };
 
 /// Runs the tool in `directory` with `input` as the bytes of its standard

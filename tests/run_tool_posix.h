@@ -13,7 +13,6 @@ namespace dumpscan::testing_support {
 /// streams (by default the child's are those of this process).
 ToolRun RunToolAfter(const std::function<void()>& setup);
 
-
 /// Replaces this process with the built tool, started the way this build
 /// runs its programs (through the emulator of a cross build); exits with 127
 /// when that fails. For the child side of a fork, after its setup.

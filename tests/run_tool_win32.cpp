@@ -26,8 +26,8 @@ class OwnedHandle {
 
 std::wstring Utf8ToWide(const std::string& text) {
   if (text.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0);
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(size), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
   return wide;
@@ -63,8 +63,8 @@ ToolRun RunToolWithHandles(const std::filesystem::path& directory, HANDLE input,
   startup.hStdOutput = output;
   startup.hStdError = nullptr;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
-                      nullptr, directory.c_str(), &startup, &process)) {
+  if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                      directory.c_str(), &startup, &process)) {
     return run;
   }
   const OwnedHandle process_handle(process.hProcess);

@@ -1,12 +1,11 @@
 // The Windows program's stack-protector guard and failure routine
 // (scanner/stack_guard_win32.cpp), which replace GCC's libssp.
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstddef>
 #include <cstdint>
-
-#include <gtest/gtest.h>
 
 extern "C" std::uintptr_t __stack_chk_guard;
 

@@ -5,14 +5,13 @@
 // otherwise add the CR that a bare LF lacks).
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
@@ -60,8 +59,8 @@ class Terminal {
   // Starts the tool in `directory` with this terminal as its controlling
   // terminal and all three standard streams; `redirect` may then point some
   // of them elsewhere.
-  pid_t Start(const std::filesystem::path& directory,
-              const std::function<void()>& redirect = [] {}) {
+  pid_t Start(
+      const std::filesystem::path& directory, const std::function<void()>& redirect = [] {}) {
     const pid_t pid = fork();
     if (pid == 0) {
       setsid();
@@ -136,9 +135,9 @@ constexpr std::string_view kScreenReport =
     "Press ENTER\r\n";
 
 void WriteExampleDump(const std::filesystem::path& directory) {
-  fixture::WriteFile(directory / std::filesystem::path(u8"\u00FCber.bin"),
-                     fixture::MakeDump(fixture::EncodeRecordBlock(123456),
-                                       fixture::EncodeCounterWord(12345600)));
+  fixture::WriteFile(
+      directory / std::filesystem::path(u8"\u00FCber.bin"),
+      fixture::MakeDump(fixture::EncodeRecordBlock(123456), fixture::EncodeCounterWord(12345600)));
 }
 
 TEST(TerminalTest, ShowsUtf8LinesEchoesTheTypedLineAndRestoresTheMode) {
@@ -192,8 +191,7 @@ TEST(TerminalTest, EachStreamIsTreatedAsWhatItIs) {
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(fixture::ReadFile(report),
               fixture::Utf16LeLines({u"\u00FCber.bin", testing_support::kExampleReadings[0],
-                                     testing_support::kExampleReadings[1], u"",
-                                     u"Press ENTER"}));
+                                     testing_support::kExampleReadings[1], u"", u"Press ENTER"}));
     terminal.Drain(std::chrono::milliseconds(100));
     EXPECT_EQ(terminal.Screen(), "ok\n") << "only the echo belongs on the terminal";
   }

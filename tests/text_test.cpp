@@ -20,8 +20,8 @@ TEST(IsDumpNameTest, PointBinInAnyCaseAtTheEnd) {
 TEST(IsDumpNameTest, Utf16NamesFollowTheSameRule) {
   for (const char16_t* name : {u"a.bin", u"A.BIN", u"Dump.Bin", u".bin", u"\u65E5.bIn"})
     EXPECT_TRUE(IsDumpName(std::u16string_view(name))) << Utf16ToUtf8(name);
-  for (const char16_t* name : {u"data.binary", u"DATA~1.BIN.txt", u"xbin", u"", u"a.b\u0130n",
-                               u"a.\uFF42in"})
+  for (const char16_t* name :
+       {u"data.binary", u"DATA~1.BIN.txt", u"xbin", u"", u"a.b\u0130n", u"a.\uFF42in"})
     EXPECT_FALSE(IsDumpName(std::u16string_view(name))) << Utf16ToUtf8(name);
 }
 
@@ -51,7 +51,7 @@ TEST(DisplayNameTest, Utf16NamesKeepEverythingButControlsAndUnpairedSurrogates) 
       {u"\U0001F600.bin", u"\U0001F600.bin"},
       {u"\xD800.bin", u"\uFFFD.bin"},                        // high, then no low
       {u"a\xDC00.bin", u"a\uFFFD.bin"},                      // low alone
-      {u"\xDE00\xD83D.bin", u"\uFFFD\uFFFD.bin"},             // a pair the wrong way round
+      {u"\xDE00\xD83D.bin", u"\uFFFD\uFFFD.bin"},            // a pair the wrong way round
       {u"\xD83D\xD83D\xDE00.bin", u"\uFFFD\U0001F600.bin"},  // a stray high before a pair
       {u"x.bin\xD800", u"x.bin\uFFFD"},                      // high at the very end
       {u"a\r\nb.bin", u"a\uFFFD\uFFFDb.bin"},
@@ -66,12 +66,12 @@ TEST(Utf8ToUtf16Test, EachMaximalIllFormedRunIsOneReplacement) {
     std::string bytes;
     std::u16string text;
   } cases[] = {
-      {"\xC0\xAF", u"\uFFFD\uFFFD"},              // overlong lead, then a stray continuation
-      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},    // overlong three-byte form
-      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},    // an encoded surrogate
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},            // overlong lead, then a stray continuation
+      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},  // overlong three-byte form
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},  // an encoded surrogate
       {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
-      {"\xE2\x82", u"\uFFFD"},                    // cut short at the end
-      {"\342\202A", u"\uFFFDA"},                 // cut short by a new character
+      {"\xE2\x82", u"\uFFFD"},                            // cut short at the end
+      {"\342\202A", u"\uFFFDA"},                          // cut short by a new character
       {"\xEF\xBF\xBD", u"\uFFFD"},
       {"\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
   };
