@@ -76,6 +76,7 @@ leg linux-arm64 cross_leg linux-arm64 g++-aarch64-linux-gnu
 leg linux-s390x cross_leg linux-s390x g++-s390x-linux-gnu
 leg fuzz scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
 leg release scripts/check-release.sh
+leg lint scripts/lint.sh
 
 echo
 echo "== legs"
