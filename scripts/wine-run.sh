@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the given prefix, creating the prefix
-# first when it is missing:  wine-run.sh PREFIX PROGRAM.exe [ARGUMENTS...]
+# first when it is missing or half made:  wine-run.sh PREFIX PROGRAM.exe [ARGUMENTS...]
 # WINE_RUN_DISPLAY names the X display to draw on; without it there is none.
 # Wine's own messages are silenced so that a program's output stays its own.
 set -euo pipefail
@@ -23,12 +23,37 @@ mkdir -p "$(dirname "$prefix")"
 # Tests may start in parallel; one at a time sets the prefix up.
 exec 9>"$prefix.lock"
 flock 9
-if [ ! -f "$prefix/system.reg" ]; then
-  if ! wineboot -i >"$prefix.log" 2>&1 </dev/null; then
+# A prefix is whole once Wine has written its registry.
+made() { [ -f "$prefix/system.reg" ]; }
+# Only what Wine itself puts in a prefix; anything else is not ours to remove.
+holds_only_wine_files() {
+  [ -z "$(find "$prefix" -mindepth 1 -maxdepth 1 ! -name dosdevices ! -name drive_c \
+            ! -name '*.reg' ! -name .update-timestamp -print -quit)" ]
+}
+# On a fresh machine the very first start has failed once ("could not load
+# kernel32.dll") where the same command then worked: a prefix whose creation
+# failed, or was cut short, is removed and made once more before giving up.
+if ! made; then
+  for attempt in 1 2; do
+    if [ -e "$prefix" ]; then
+      if ! holds_only_wine_files; then
+        echo "wine-run: $prefix is not a Wine prefix; not touching it" >&2
+        exit 1
+      fi
+      wineserver -k 2>/dev/null || true
+      rm -rf "$prefix"
+    fi
+    if wineboot -i >"$prefix.log" 2>&1 </dev/null && wineserver -w && made; then
+      break
+    fi
+    wineserver -k 2>/dev/null || true
     cat "$prefix.log" >&2
-    exit 1
-  fi
-  wineserver -w
+    if [ "$attempt" -eq 2 ]; then
+      echo "wine-run: could not create the Wine prefix $prefix" >&2
+      exit 1
+    fi
+    echo "wine-run: creating the Wine prefix $prefix failed; once more from scratch" >&2
+  done
 fi
 # Starting Wine costs seconds; a server that outlives each program by a
 # minute lets the next start in a fraction of one. Its service processes are

@@ -24,7 +24,7 @@ class OwnedHandle {
   HANDLE handle_;
 };
 
-std::wstring Utf8ToWide(const std::string& text) {
+std::wstring Utf8ToWide(std::string_view text) {
   if (text.empty()) return {};
   const int size =
       MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
@@ -42,14 +42,16 @@ HANDLE OpenInheritable(const std::filesystem::path& path, DWORD access, DWORD di
 
 }  // namespace
 
-std::wstring ToolPath() {
-  std::wstring path = Utf8ToWide(DUMPSCAN_BINARY);
+std::wstring WindowsPath(std::string_view build_path) {
+  std::wstring path = Utf8ToWide(build_path);
   if (!path.empty() && path.front() == L'/') path.insert(0, L"Z:");
   for (wchar_t& c : path) {
     if (c == L'/') c = L'\\';
   }
   return path;
 }
+
+std::wstring ToolPath() { return WindowsPath(DUMPSCAN_BINARY); }
 
 ToolRun RunToolWithHandles(const std::filesystem::path& directory, HANDLE input, HANDLE output,
                            DWORD timeout_ms) {

@@ -5,13 +5,17 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 #include "tests/run_tool.h"
 
 namespace dumpscan::testing_support {
 
-/// The tool's path as Windows spells it: a build path of the Linux side
-/// (under Wine) becomes the same path on drive Z:.
+/// A build path as Windows spells it: a path of the Linux side (under Wine)
+/// becomes the same path on drive Z:, with backslashes.
+std::wstring WindowsPath(std::string_view build_path);
+
+/// The tool's path as Windows spells it (WindowsPath of the built tool).
 std::wstring ToolPath();
 
 /// Runs the tool in `directory` with the given standard input and output

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# How wine-run.sh makes its prefix when the making goes wrong, with stand-ins
+# for wineboot, wineserver and wine on the PATH (no Wine runs here):
+# a creation that fails once is removed and made again, and the program
+# runs; one that fails twice gives up with Wine's own messages shown; a
+# prefix half made by an earlier run that was cut short is made anew; a
+# directory holding anything Wine would not put there is never removed.
+#   wine-run-prefix.sh WINE_RUN
+set -euo pipefail
+
+wine_run=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() { echo "wine-run-prefix: $*" >&2; exit 1; }
+
+# wineboot -i fails as often as $work/failures says, leaving a half-made
+# prefix behind (its registry already written), then succeeds.
+mkdir "$work/bin"
+cat >"$work/bin/wineboot" <<'EOF'
+#!/usr/bin/env bash
+[ "${1:-}" = -i ] || exit 0
+echo "wineboot -i" >>"$STANDIN_LOG"
+mkdir -p "$WINEPREFIX/drive_c" "$WINEPREFIX/dosdevices"
+touch "$WINEPREFIX/system.reg" "$WINEPREFIX/user.reg"
+left=$(cat "$STANDIN_FAILURES")
+if [ "$left" -gt 0 ]; then
+  echo $((left - 1)) >"$STANDIN_FAILURES"
+  touch "$WINEPREFIX/drive_c/half-made"
+  echo "wine: could not load kernel32.dll, status c0000135"
+  exit 1
+fi
+EOF
+cat >"$work/bin/wineserver" <<'EOF'
+#!/usr/bin/env bash
+echo "wineserver $*" >>"$STANDIN_LOG"
+EOF
+cat >"$work/bin/wine" <<'EOF'
+#!/usr/bin/env bash
+[ -e "$WINEPREFIX/drive_c/half-made" ] && echo "ran in a half-made prefix"
+echo "ran $*"
+EOF
+chmod +x "$work/bin/"*
+export PATH="$work/bin:$PATH" STANDIN_LOG="$work/calls" STANDIN_FAILURES="$work/failures"
+
+# run FAILURES: wine-run.sh on $work/prefix with wineboot failing FAILURES
+# times; its status, output and error output land in $work.
+run() {
+  echo "$1" >"$work/failures"
+  : >"$work/calls"
+  status=0
+  "$wine_run" "$work/prefix" program.exe argument >"$work/out" 2>"$work/err" || status=$?
+}
+boots() { grep -c '^wineboot -i$' "$work/calls" || true; }
+
+run 1
+[ "$status" -eq 0 ] || fail "a creation that failed once: exit $status: $(cat "$work/err")"
+[ "$(cat "$work/out")" = "ran program.exe argument" ] || fail "a creation that failed once: $(cat "$work/out")"
+[ "$(boots)" -eq 2 ] || fail "a creation that failed once: $(boots) creations"
+grep -q 'kernel32' "$work/err" || fail "the failed creation's messages are not shown"
+echo "failed once: made again, program ran"
+
+rm -rf "$work/prefix"
+run 2
+[ "$status" -ne 0 ] || fail "a creation that failed twice was reported as success"
+[ "$(boots)" -eq 2 ] || fail "a creation that failed twice: $(boots) creations"
+[ ! -s "$work/out" ] || fail "the program ran without a prefix: $(cat "$work/out")"
+grep -q 'could not create' "$work/err" || fail "giving up says nothing: $(cat "$work/err")"
+echo "failed twice: gave up, exit $status"
+
+# What a run cut short during the creation leaves: no registry yet.
+rm -rf "$work/prefix"
+mkdir -p "$work/prefix/drive_c"
+touch "$work/prefix/drive_c/half-made"
+run 0
+[ "$status" -eq 0 ] && [ "$(cat "$work/out")" = "ran program.exe argument" ] ||
+  fail "a half-made prefix: exit $status: $(cat "$work/out") $(cat "$work/err")"
+echo "half made earlier: made anew, program ran"
+
+rm -rf "$work/prefix"
+mkdir "$work/prefix"
+echo keep >"$work/prefix/notes.txt"
+run 0
+[ "$status" -ne 0 ] || fail "a directory that is no prefix was used as one"
+[ -f "$work/prefix/notes.txt" ] || fail "a directory that is no prefix was removed"
+[ "$(boots)" -eq 0 ] || fail "wineboot ran in a directory that is no prefix"
+echo "not a prefix: left alone, exit $status"
