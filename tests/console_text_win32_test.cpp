@@ -8,9 +8,8 @@
 // Under Wine it runs through console-text-win32.sh, which gives it a screen
 // to draw on and a console buffer wider than the longest report line.
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <chrono>
@@ -299,8 +298,8 @@ void LearnPlatformDefaults(const fs::path& directory, const std::wstring& progra
   // The platform names a console after the program that opened it.
   std::wstring title = idle.Title();
   const std::size_t at = title.find(idle_path);
-  ASSERT_NE(at, std::wstring::npos) << "a default title without the program's path: "
-                                    << ToUtf8(title);
+  ASSERT_NE(at, std::wstring::npos)
+      << "a default title without the program's path: " << ToUtf8(title);
   defaults.title = title.replace(at, idle_path.size(), program);
   idle.Press({kCtrlC});
   const std::optional<DWORD> code = idle.ExitCode();
