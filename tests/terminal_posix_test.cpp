@@ -48,6 +48,14 @@ class Terminal {
   }
   void SetMode(const termios& mode) { tcsetattr(slave_, TCSANOW, &mode); }
 
+  // Turns local modes off before the tool starts; ECHO off, in particular,
+  // lets WaitForEcho see the moment the tool starts reading.
+  void ClearLocalModes(tcflag_t modes) {
+    termios mode = Mode();
+    mode.c_lflag &= static_cast<tcflag_t>(~modes);
+    SetMode(mode);
+  }
+
   // Turns the terminal's output processing off: what is read is then
   // exactly what was written.
   void RawOutput() {
@@ -146,9 +154,7 @@ TEST(TerminalTest, ShowsUtf8LinesEchoesTheTypedLineAndRestoresTheMode) {
   Terminal terminal;
   ASSERT_TRUE(terminal.ok());
   terminal.RawOutput();
-  termios quiet = terminal.Mode();
-  quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-  terminal.SetMode(quiet);
+  terminal.ClearLocalModes(ECHO);
 
   const pid_t pid = terminal.Start(dir.path());
   ASSERT_TRUE(terminal.ReadUntil("Press ENTER"));
@@ -176,9 +182,7 @@ TEST(TerminalTest, EachStreamIsTreatedAsWhatItIs) {
     Terminal terminal;
     ASSERT_TRUE(terminal.ok());
     terminal.RawOutput();
-    termios quiet = terminal.Mode();
-    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-    terminal.SetMode(quiet);
+    terminal.ClearLocalModes(ECHO);
     const pid_t pid = terminal.Start(dir.path(), [&] {
       const int fd = open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       if (fd < 0) _exit(126);
@@ -255,9 +259,7 @@ TEST(TerminalTest, CtrlCAtThePromptEndsTheRunTheDefaultWayAndRestoresTheMode) {
   const testing_support::ScratchDirectory dir;
   Terminal terminal;
   ASSERT_TRUE(terminal.ok());
-  termios quiet = terminal.Mode();
-  quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ISIG));
-  terminal.SetMode(quiet);
+  terminal.ClearLocalModes(ECHO | ISIG);
   const pid_t pid = terminal.Start(dir.path());
   ASSERT_TRUE(terminal.ReadUntil("Press ENTER"));
   ASSERT_TRUE(terminal.WaitForEcho());
@@ -273,9 +275,7 @@ TEST(TerminalTest, CtrlCIgnoredByTheStarterStaysIgnored) {
   const testing_support::ScratchDirectory dir;
   Terminal terminal;
   ASSERT_TRUE(terminal.ok());
-  termios quiet = terminal.Mode();  // so that the echo shows the tool is reading
-  quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-  terminal.SetMode(quiet);
+  terminal.ClearLocalModes(ECHO);
   const pid_t pid = terminal.Start(dir.path(), [] { signal(SIGINT, SIG_IGN); });
   ASSERT_TRUE(terminal.ReadUntil("Press ENTER"));
   ASSERT_TRUE(terminal.WaitForEcho());
