@@ -102,18 +102,7 @@ TEST(EndToEndPosixTest, ReadOnlyDumpsAreReadByAnyUser) {
   fs::permissions(dumps / "locked-down.bin", fs::perms(0444));
   fs::permissions(dumps, fs::perms(0555));
   fs::permissions(dir.path(), fs::perms(0755));
-  const ScratchDirectory streams;
-  const auto tool = testing_support::CopyOfToolForEveryone(streams.path());
-  const auto out = streams.path() / "out";
-  ToolRun run = testing_support::RunToolAfter([&] {
-    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0 || chdir(dumps.c_str()) != 0) _exit(126);
-    dup2(fd, STDOUT_FILENO);
-    close(STDIN_FILENO);
-    testing_support::DropPrivileges();
-    testing_support::ExecTool(tool.c_str());
-  });
-  run.output = fixture::ReadFile(out);
+  const ToolRun run = testing_support::RunToolAsAnotherUser(dumps);
   fs::permissions(dumps, fs::perms(0755));
   ExpectReport(run, {{u"locked-down.bin", kReadings}});
 }
@@ -159,20 +148,10 @@ TEST(EndToEndPosixTest, AWorkingDirectoryUnderAnUnsearchableParentIsScanned) {
   fs::permissions(work / "a.bin", fs::perms(0644));
   fs::permissions(parent, fs::perms::owner_all);
   const bool root = geteuid() == 0;
-  const ScratchDirectory streams;
-  const auto tool = testing_support::CopyOfToolForEveryone(streams.path());
-  const auto out = streams.path() / "out";
-  ToolRun run = testing_support::RunToolAfter([&] {
-    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0 || chdir(work.c_str()) != 0) _exit(126);
-    dup2(fd, STDOUT_FILENO);
-    close(STDIN_FILENO);
-    testing_support::DropPrivileges();
+  const ToolRun run = testing_support::RunToolAsAnotherUser(work, [root] {
     if (!root && chmod("..", S_IRUSR | S_IWUSR) != 0) _exit(126);
-    testing_support::ExecTool(tool.c_str());
   });
   fs::permissions(parent, fs::perms::owner_all);
-  run.output = fixture::ReadFile(out);
   ExpectReport(run, {{u"a.bin", kReadings}});
 }
 

@@ -40,15 +40,6 @@ void DropPrivileges() {
   if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(126);
 }
 
-std::filesystem::path CopyOfToolForEveryone(const std::filesystem::path& directory) {
-  namespace fs = std::filesystem;
-  fs::path copy = directory / "dumpscan";
-  fs::copy_file(DUMPSCAN_BINARY, copy, fs::copy_options::overwrite_existing);
-  fs::permissions(copy, fs::perms(0755));
-  fs::permissions(directory, fs::perms(0755));
-  return copy;
-}
-
 ToolRun WaitForTool(int pid) {
   ToolRun run;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -76,6 +67,28 @@ ToolRun RunToolAfter(const std::function<void()>& setup) {
     ExecTool();
   }
   return WaitForTool(pid);
+}
+
+ToolRun RunToolAsAnotherUser(const std::filesystem::path& directory,
+                             const std::function<void()>& then) {
+  namespace fs = std::filesystem;
+  const ScratchDirectory streams;
+  fs::permissions(streams.path(), fs::perms(0755));
+  const fs::path tool = streams.path() / "dumpscan";
+  fs::copy_file(DUMPSCAN_BINARY, tool);
+  fs::permissions(tool, fs::perms(0755));
+  const fs::path out = streams.path() / "out";
+  ToolRun run = RunToolAfter([&] {
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || chdir(directory.c_str()) != 0) _exit(126);
+    dup2(fd, STDOUT_FILENO);
+    close(STDIN_FILENO);
+    DropPrivileges();
+    then();
+    ExecTool(tool.c_str());
+  });
+  run.output = fixture::ReadFile(out);
+  return run;
 }
 
 ToolRun RunTool(const std::filesystem::path& directory, std::string_view input) {

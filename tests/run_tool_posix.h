@@ -27,9 +27,12 @@ ToolRun RunToolAfter(const std::function<void()>& setup);
 /// code 126 when the change fails.
 void DropPrivileges();
 
-/// A copy of the tool in `directory` that every user may run, for runs as
-/// another user: the build tree's own path may be closed to them.
-std::filesystem::path CopyOfToolForEveryone(const std::filesystem::path& directory);
+/// Runs the tool in `directory` as DropPrivileges() leaves it, output to a
+/// file and input closed; `then` runs in the child after the change of user.
+/// The tool started is a copy that every user may run: the build tree's own
+/// path may be closed to them.
+ToolRun RunToolAsAnotherUser(
+    const std::filesystem::path& directory, const std::function<void()>& then = [] {});
 
 /// Waits up to 30 seconds for `pid`; kills it when it does not end.
 ToolRun WaitForTool(int pid);
