@@ -11,9 +11,14 @@ work=$(mktemp -d)
 
 cleanup() {
   [ -n "$tool_pid" ] && kill "$tool_pid" 2>/dev/null || true
-  # The server of this prefix must not outlive the screen it draws on.
+  # Neither the server of this prefix nor the screen it draws on outlives
+  # this run, not even while ending: the next run may start at once.
   WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
