@@ -6,35 +6,20 @@
 set -euo pipefail
 
 wine_run=$1 prefix=$2 program=$3 dumps=$4 screenshot=$5
-xvfb_pid="" tool_pid=""
+tool_pid=""
 work=$(mktemp -d)
+source "$(dirname "$0")/virtual-screen.sh"
 
 cleanup() {
   [ -n "$tool_pid" ] && kill "$tool_pid" 2>/dev/null || true
-  # Neither the server of this prefix nor the screen it draws on outlives
-  # this run, not even while ending: the next run may start at once.
-  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-  WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
+  stop_virtual_screen "$prefix"
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 fail() { echo "console-window: $*" >&2; exit 1; }
 
-# A screen of our own on the first free display number.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=":$(head -n1 "$work/display")"
-export WINE_RUN_DISPLAY=$DISPLAY
+start_virtual_screen "$work" || fail "no virtual screen"
 
 # A console wide enough for the longest report line, tall enough for the
 # samples, so that the picture shows the whole run.
