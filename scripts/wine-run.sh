@@ -58,9 +58,12 @@ fi
 # Starting Wine costs seconds; a server that outlives each program by a
 # minute lets the next start in a fraction of one. Its service processes are
 # started here, away from this program's streams: a test runner waits for
-# every holder of a test's output to finish.
+# every holder of a test's output to finish. They are only a head start:
+# their start has now and then failed without a word (a busy machine, the
+# prefix's server stopped a moment before), and the program's own start
+# brings up what it needs.
 if wineserver -p60 </dev/null >/dev/null 2>&1; then
-  wineboot </dev/null >/dev/null 2>&1
+  wineboot </dev/null >/dev/null 2>&1 || true
 fi
 flock -u 9
 exec 9>&-

@@ -1,25 +1,27 @@
 #!/usr/bin/env bash
-# How wine-run.sh makes its prefix when the making goes wrong, with stand-ins
+# How wine-run.sh copes when starting Wine goes wrong, with stand-ins
 # for wineboot, wineserver and wine on the PATH (no Wine runs here):
 # a creation that fails once is removed and made again, and the program
 # runs; one that fails twice gives up with Wine's own messages shown; a
 # prefix half made by an earlier run that was cut short is made anew; a
-# directory holding anything Wine would not put there is never removed.
-#   wine-run-prefix.sh WINE_RUN
+# directory holding anything Wine would not put there is never removed; a
+# failed start of Wine's services, only a head start, does not stop the run.
+#   wine-start-failures.sh WINE_RUN
 set -euo pipefail
 
 wine_run=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-fail() { echo "wine-run-prefix: $*" >&2; exit 1; }
+fail() { echo "wine-start-failures: $*" >&2; exit 1; }
 
 # wineboot -i fails as often as $work/failures says, leaving a half-made
-# prefix behind (its registry already written), then succeeds.
+# prefix behind (its registry already written), then succeeds. Plain
+# wineboot, which starts the services, fails when STANDIN_SERVICES_FAIL is set.
 mkdir "$work/bin"
 cat >"$work/bin/wineboot" <<'EOF'
 #!/usr/bin/env bash
-[ "${1:-}" = -i ] || exit 0
+[ "${1:-}" = -i ] || exit "${STANDIN_SERVICES_FAIL:-0}"
 echo "wineboot -i" >>"$STANDIN_LOG"
 mkdir -p "$WINEPREFIX/drive_c" "$WINEPREFIX/dosdevices"
 touch "$WINEPREFIX/system.reg" "$WINEPREFIX/user.reg"
@@ -85,3 +87,9 @@ run 0
 [ -f "$work/prefix/notes.txt" ] || fail "a directory that is no prefix was removed"
 [ "$(boots)" -eq 0 ] || fail "wineboot ran in a directory that is no prefix"
 echo "not a prefix: left alone, exit $status"
+
+rm -rf "$work/prefix"
+STANDIN_SERVICES_FAIL=1 run 0
+[ "$status" -eq 0 ] && [ "$(cat "$work/out")" = "ran program.exe argument" ] ||
+  fail "a failed start of the services stopped the run: exit $status: $(cat "$work/err")"
+echo "services failed to start: program ran"
