@@ -10,7 +10,7 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   AllocConsole();
   static const wchar_t kReady[] = L"ready\r\n";
   DWORD written = 0;
-  WriteConsoleW(GetStdHandle(STD_OUTPUT_HANDLE), kReady, 7, &written, nullptr);
+  WriteConsoleW(GetStdHandle(STD_OUTPUT_HANDLE), kReady, ARRAYSIZE(kReady) - 1, &written, nullptr);
   Sleep(INFINITE);
   return 0;
 }

@@ -76,6 +76,10 @@ struct Key {
 };
 constexpr Key kEnter{L'\r', VK_RETURN, 0};
 constexpr Key kCtrlZ{0x1A, 'Z', LEFT_CTRL_PRESSED};
+// Typed rather than sent with GenerateConsoleCtrlEvent: Wine's console
+// raises the event for a typed Ctrl+C only while processed input is on,
+// which the tool must set. (Whether a written key record raises it on
+// Windows too has not been tried.)
 constexpr Key kCtrlC{0x03, 'C', LEFT_CTRL_PRESSED};
 
 // The keys that type `text`.
@@ -368,3 +372,10 @@ TEST_F(ConsoleTextWin32Test, ShowsTheReportAndEndsTheWaitEachWayAPersonCan) {
 
 }  // namespace
 }  // namespace dumpscan
+
+int main(int argc, char** argv) {
+  // Unbuffered, so that what was printed survives a run that is cut short.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
