@@ -97,6 +97,14 @@ members=$(cd "$unpacked/deb" && find . -type f | LC_ALL=C sort)
 unzip -q "$dist/dumpscan-$version-windows-x86_64.zip" -d "$unpacked/windows"
 [ "$(cd "$unpacked/windows" && LC_ALL=C ls)" = "README.txt
 dumpscan.exe" ] || fail "the zip holds: $(ls "$unpacked/windows" | tr '\n' ' ')"
+# A shipped document may link only to what ships with it: the README's
+# pictures and its links into the source tree stay behind.
+for readme in "$unpacked"/dumpscan-*/share/doc/dumpscan/README.md \
+              "$unpacked/deb/usr/share/doc/dumpscan/README.md.gz"; do
+  links=$(zcat -f "$readme" | grep -o '\]([^)]*)' | grep -v '](https\?://' || true)
+  [ -z "$links" ] || fail "${readme#"$unpacked/"} links to files it does not ship: $links"
+  zcat -f "$readme" | grep -q '^## What it prints' || fail "${readme#"$unpacked/"} is not the user README"
+done
 static_x86_64=$unpacked/dumpscan-$version-linux-x86_64/bin/dumpscan
 static_aarch64=$unpacked/dumpscan-$version-linux-aarch64/bin/dumpscan
 deb_program=$unpacked/deb/usr/bin/dumpscan
