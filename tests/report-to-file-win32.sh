@@ -7,14 +7,14 @@
 #   report-to-file-win32.sh WINE_RUN PREFIX PROGRAM.exe SAMPLES_DIRECTORY README.md
 set -euo pipefail
 
-wine_run=$1 prefix=$2 program=$3 samples=$4 readme=$5
+wine_run=$(realpath "$1") prefix=$(realpath -m "$2") program=$(realpath "$3") samples=$4 readme=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "report-to-file: $*" >&2; exit 1; }
 
 # Dump blocks sorted: the README shows the samples in one directory order,
 # Wine lists them in another.
-blocks() { awk 'BEGIN { RS = ""; ORS = "\n\n" } { print }' | LC_ALL=C sort -z | tr -d '\0'; }
+blocks() { awk 'BEGIN { RS = "" } { gsub(/\n/, " | "); print }' | LC_ALL=C sort; }
 sed -n '/^## What it prints/,/^## /p' "$readme" | sed -n '/^```$/,/^```$/p' | sed '1d;$d' |
   blocks >"$work/expected"
 grep -q '^Press ENTER$' "$work/expected" || fail "no report found in $readme"
