@@ -102,6 +102,38 @@ TEST(CurrentDirectoryWin32Test, EndsInExactlyOneSeparator) {
   }
 }
 
+// The working directory may have been entered by its long form, which the
+// system may then hand back (Wine gives the plain form). Either way a dump
+// in it named like a device is opened as the file.
+TEST(CurrentDirectoryWin32Test, ALongFormWorkingDirectoryIsScannedAsItIs) {
+  const ScratchDirectory dir;
+  const std::wstring long_form = LR"(\\?\)" + dir.path().wstring();
+  const std::wstring dump = long_form + L"\\COM1.bin";
+  const HANDLE out = CreateFileW(dump.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(out, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(out, "dump", 4, &written, nullptr);
+  CloseHandle(out);
+  for (const std::wstring& spelling : {dir.path().wstring(), long_form}) {
+    SCOPED_TRACE(std::string(spelling.begin(), spelling.end()));
+    const WorkingDirectory here(spelling);
+    const std::wstring current = CurrentDirectory();
+    EXPECT_TRUE(current.ends_with(dir.path().filename().wstring() + L"\\"));
+    const DirectoryScan scan = BeginDirectoryScan(current);
+    ASSERT_TRUE(scan);
+    DumpEntry entry;
+    ASSERT_TRUE(NextDumpEntry(*scan, entry));
+    EXPECT_EQ(entry.native_name, L"COM1.bin");
+    const DumpFile file = OpenDumpFile(*scan, entry);
+    ASSERT_TRUE(file);
+    std::array<std::uint8_t, 4> got{};
+    EXPECT_EQ(ReadDumpBytes(*file, 0, got), 4u);
+    EXPECT_EQ(got[3], 'p');
+  }
+  DeleteFileW(dump.c_str());
+}
+
 TEST(OpenDumpFileWin32Test, ReadsAtAnyOffsetIncludingPastFourGigabytes) {
   const ScratchDirectory dir;
   const fs::path file = dir.path() / "big.bin";
