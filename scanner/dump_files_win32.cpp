@@ -87,8 +87,11 @@ namespace {
 // cannot be made absolute.
 std::wstring AbsoluteDirectory(const std::wstring& path) {
   std::wstring directory = path.empty() ? L"." : path;
+  if (directory.starts_with(LR"(\\?\)") || directory.starts_with(LR"(\\.\)")) {
+    if (directory.back() != L'\\') directory += L'\\';
+    return directory;
+  }
   if (directory.back() != L'\\' && directory.back() != L'/') directory += L'\\';
-  if (directory.starts_with(LR"(\\?\)") || directory.starts_with(LR"(\\.\)")) return directory;
   // Resolves a relative, drive-relative or rooted path against the working
   // directory, and "/", "." and ".." as the system does; the path ends in a
   // separator, so its last part is never taken for a device.
