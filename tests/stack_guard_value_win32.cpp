@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the name the compiler calls
 extern "C" std::uintptr_t __stack_chk_guard;
 
 int main() {

@@ -11,6 +11,7 @@
 
 #include "tests/run_tool_win32.h"
 
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the name the compiler calls
 extern "C" std::uintptr_t __stack_chk_guard;
 
 namespace {
