@@ -10,6 +10,18 @@
 #   bench/run.sh                 sizes 1000 10000 100000
 #   BENCH_SIZES="1000" BENCH_ROUNDS=3 bench/run.sh
 #   BENCH_SIZES="" bench/run.sh  start-up and decoders only
+#   BENCH_WINDOWS=only bench/run.sh   the Windows row alone (a few minutes)
+#   BENCH_WINDOWS=0 bench/run.sh      without the Windows row
+#
+# The Windows row (on by default) times the Windows program against its
+# own floor (bench/floor_win32.c), both cross-built with mingw-w64 and run
+# under Wine, in an empty folder and at BENCH_WINDOWS_SIZES dumps (default
+# 10000), in BENCH_WINDOWS_ROUNDS alternating rounds (default 10 at each
+# size, 20 in the empty folder) of BENCH_WINDOWS_RUNS runs per program
+# (default 3 at each size, 10 in the empty folder). BENCH_WINDOWS_PROGRAM
+# times another build of dumpscan.exe in place of this tree's. With
+# BENCH_WINDOWS=only the last line reads "windows floor ratio at N files:
+# X.XX"; in a whole run it comes before the native summary.
 #
 # Output goes to a file and input comes from /dev/null in every timed run,
 # as in a scripted run of the tool. The three programs are timed in
@@ -28,6 +40,113 @@ startup_rounds=${BENCH_STARTUP_ROUNDS:-20}  # each runs every program BENCH_STAR
 startup_runs=${BENCH_STARTUP_RUNS:-50}
 runs=${BENCH_RUNS:-3}      # per round
 warmup=${BENCH_WARMUP:-1}  # per round
+windows=${BENCH_WINDOWS:-1}
+windows_sizes=(${BENCH_WINDOWS_SIZES-10000})
+
+mkdir -p "$root/build"
+work=$(mktemp -d "$root/build/bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# The Windows row. Wine gives a windowed program redirected standard
+# handles only when cmd starts it, so both programs are started as
+# "wine cmd /c PROGRAM > FILE < NUL"; Wine's server is kept running between
+# runs, so each run pays for two process starts under Wine, not for Wine's
+# own start. The two programs alternate in every round, each round in the
+# other order, so that both sides of a ratio share the machine's state.
+windows_summary=$work/windows.txt
+windows_ratio=""
+windows_row() {
+  scripts/ensure-packages.sh cmake ninja-build g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
+    googletest wine wine64 hyperfine python3
+  cmake --preset windows >/dev/null
+  cmake --build --preset windows --target dumpscan floor >/dev/null
+  local tool=${BENCH_WINDOWS_PROGRAM:-$root/build/windows/dumpscan.exe}
+  local floor=$root/build/windows/bench/floor.exe
+  local prefix=$root/build/windows/wineprefix-bench
+  scripts/wine-run.sh "$prefix" cmd /c exit  # makes the prefix, starts its server
+  local winpath
+  winpath() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
+  local run_tool="wine cmd /c '$(winpath "$tool") > $(winpath "$work/out.tool") < NUL'"
+  local run_floor="wine cmd /c '$(winpath "$floor") > $(winpath "$work/out.floor") < NUL'"
+  echo "windows program: $tool; floor: $floor"
+  echo "wine: $(wine --version 2>/dev/null)"
+  printf '| folder | dumpscan.exe min / median | floor min / median | dumpscan.exe / floor, median (min) |\n' \
+    >"$windows_summary"
+  printf '|---|---|---|---|\n' >>"$windows_summary"
+  local n dir rounds_here runs_here round
+  for n in 0 "${windows_sizes[@]}"; do
+    dir=$work/windows-$n
+    mkdir "$dir"
+    # Copies of one valid dump: every line then has the length the floor
+    # writes, so both outputs must be the same size.
+    python3 - "$root/samples/valid.bin" "$dir" "$n" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+for k in range(int(sys.argv[3])):
+    open("%s/dump%06d.bin" % (sys.argv[2], k), "wb").write(data)
+PY
+    if [ "$n" -eq 0 ]; then
+      rounds_here=${BENCH_WINDOWS_ROUNDS:-20} runs_here=${BENCH_WINDOWS_RUNS:-10}
+    else
+      rounds_here=${BENCH_WINDOWS_ROUNDS:-10} runs_here=${BENCH_WINDOWS_RUNS:-3}
+    fi
+    cd "$dir"
+    (
+      export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+      unset DISPLAY WAYLAND_DISPLAY
+      for round in $(seq "$rounds_here"); do
+        if [ $((round % 2)) -eq 1 ]; then
+          programs=(-n dumpscan "$run_tool" -n floor "$run_floor")
+        else
+          programs=(-n floor "$run_floor" -n dumpscan "$run_tool")
+        fi
+        hyperfine -N --warmup 1 --runs "$runs_here" --style none \
+          --export-json "$work/windows-$n-$round.json" "${programs[@]}" </dev/null >/dev/null
+      done
+    )
+    cd "$root"
+    local bytes_tool bytes_floor
+    bytes_tool=$(stat -c %s "$work/out.tool") bytes_floor=$(stat -c %s "$work/out.floor")
+    if [ "$bytes_tool" != "$bytes_floor" ]; then
+      echo "dumpscan.exe wrote $bytes_tool bytes, the floor $bytes_floor" >&2
+      exit 1
+    fi
+    local row
+    row=$(python3 - "$n" "$work"/windows-"$n"-*.json <<'PY'
+import json, statistics, sys
+times = {}
+for path in sys.argv[2:]:
+    for r in json.load(open(path))["results"]:
+        times.setdefault(r["command"], []).extend(r["times"])
+low = {name: min(t) for name, t in times.items()}
+med = {name: statistics.median(t) for name, t in times.items()}
+def ms(name):
+    return "%.1f / %.1f ms (%d runs)" % (low[name] * 1e3, med[name] * 1e3, len(times[name]))
+ratio = med["dumpscan"] / med["floor"]
+n = int(sys.argv[1])
+print("%.2f" % ratio)
+print("| %s | %s | %s | %.2f (%.2f) |" % ("empty" if n == 0 else "%d dumps" % n, ms("dumpscan"),
+      ms("floor"), ratio, low["dumpscan"] / low["floor"]))
+PY
+    )
+    windows_ratio=$(head -n1 <<<"$row")
+    tail -n1 <<<"$row" >>"$windows_summary"
+    tail -n1 <<<"$row"
+    rm -rf "$dir"
+  done
+  windows_last=${windows_sizes[-1]:-0}
+}
+
+if [ "$windows" = only ]; then
+  echo "machine: $(nproc) cores; load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+  windows_row
+  echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo
+  cat "$windows_summary"
+  echo
+  echo "windows floor ratio at $windows_last files: $windows_ratio"
+  exit 0
+fi
 
 scripts/ensure-packages.sh cmake ninja-build g++ gcc libgtest-dev libbenchmark-dev \
   hyperfine strace time python3
@@ -38,9 +157,6 @@ dumpscan=$root/build/native/dumpscan
 floor=$root/build/native/bench/floor
 python_version=$root/bench/dumpscan.py
 make_samples=$root/build/native/tests/make_samples
-
-work=$(mktemp -d "$root/build/bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
 
 # Total system calls of one run, counted over all threads.
 count_calls() {
@@ -214,10 +330,21 @@ for name, r in medians.items():
     print("%-24s %7.1f ns (median of 5)" % (name.removeprefix("BM_"), r["real_time"]))
 EOF
 
+if [ "$windows" = 1 ]; then
+  echo
+  echo "== Windows program under Wine (load $(cut -d' ' -f1 /proc/loadavg))"
+  windows_row
+fi
+
 echo
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 cat "$startup_summary"
+if [ "$windows" = 1 ]; then
+  echo
+  cat "$windows_summary"
+  echo "windows floor ratio at $windows_last files: $windows_ratio"
+fi
 [ ${#sizes[@]} -gt 0 ] || exit 0
 first=${sizes[0]} last=${sizes[-1]}
 if [ "$first" != "$last" ]; then

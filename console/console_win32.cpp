@@ -21,7 +21,10 @@ constexpr DWORD kMaxConsoleUnits = 4096;
 struct ConsoleState {
   HANDLE input = nullptr;  // the standard handles: never closed here
   HANDLE output = nullptr;
-  bool output_on_disk = false;  // a file: flushed once when the run ends
+  // Decided once, when the console is opened: a console takes text, and
+  // anything else bytes, so no line costs a call that is bound to fail.
+  bool output_is_console = false;
+  bool output_on_disk = false;  // a file: flushed before each wait for input
   bool lock_ready = false;
   CRITICAL_SECTION input_lock;  // guards `pending`
   PendingInput pending;
@@ -69,6 +72,8 @@ bool OpenConsoleWindow(std::u16string_view title) {
   AllocConsole();
   console.input = GetStdHandle(STD_INPUT_HANDLE);
   console.output = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  console.output_is_console = GetConsoleMode(console.output, &mode) != 0;
   console.output_on_disk = GetFileType(console.output) == FILE_TYPE_DISK;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
   if (!title.empty()) {
@@ -88,7 +93,9 @@ void PrintLine(std::u16string_view text) {
   const auto units = static_cast<DWORD>(line.size());
   HANDLE output = Console().output;
   DWORD written = 0;
-  if (!WriteConsoleW(output, line.data(), units, &written, nullptr)) {
+  // A console write that fails all the same still leaves the line as bytes.
+  if (!Console().output_is_console ||
+      !WriteConsoleW(output, line.data(), units, &written, nullptr)) {
     WriteFile(output, line.data(), units * static_cast<DWORD>(sizeof(wchar_t)), &written, nullptr);
   }
   // No flush here: a written line is visible to every reader already. On a
@@ -99,6 +106,10 @@ void PrintLine(std::u16string_view text) {
 
 std::u16string ReadLine() {
   ConsoleState& console = Console();
+  // Everything printed so far, the prompt included, reaches the disk before
+  // the wait: a window closed at the prompt, Ctrl+C or a log-off ends the
+  // process without coming back here. Once a wait, not once a line.
+  if (console.output_on_disk) FlushFileBuffers(console.output);
   SetConsoleMode(console.input, kLineInputMode);
   std::array<wchar_t, kMaxConsoleUnits> buffer;
   DWORD count = 0;
@@ -116,9 +127,6 @@ std::u16string ReadLine() {
 
 void CloseConsoleWindow() {
   ConsoleState& console = Console();
-  // The report in a file reaches the disk once, at the end: it then survives
-  // even a crash of the whole system.
-  if (console.output_on_disk) FlushFileBuffers(console.output);
   FreeConsole();
   if (console.lock_ready) {
     DeleteCriticalSection(&console.input_lock);

@@ -69,6 +69,9 @@ bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry);
 /// so a FIFO's waiting writer is not released. Where the file system cannot
 /// lock a file for reading (NFS: no exclusive lock without write access),
 /// the file is read under a shared lock, or unlocked when it takes none.
+/// On Windows the name is only ever a file of the scanned directory, never
+/// a device the system would read it as (CON.bin, COM1.bin); when the
+/// directory cannot be named as an absolute path, nothing is opened.
 DumpFile OpenDumpFile(const DirectoryScanState& scan, const DumpEntry& entry);
 
 /// Reads up to buffer.size() bytes at `offset` from the start of the file;

@@ -16,7 +16,9 @@ struct DirectoryScanState {
   HANDLE find;             // INVALID_HANDLE_VALUE when nothing matched
   WIN32_FIND_DATAW first;  // found by FindFirstFileW, not yet handed out
   bool first_pending;
-  NativeString directory;  // prefix that turns a found name into a path
+  // Absolute, in the long form, ending in "\\": a found name appended is
+  // the path that opens it. Empty when the directory could not be named so.
+  NativeString directory;
 };
 
 struct DumpFileState {
@@ -43,14 +45,15 @@ std::u16string ToUtf16(const wchar_t* text) {
 
 }  // namespace
 
-// A path as long as MAX_PATH or longer reaches the file system only in its
-// long form, which takes absolute paths. A working directory of any depth
-// stays searchable that way. A device path ("\\.\") is no UNC path: it names
-// the device namespace already.
+// Every path reaches the file system in its long form, whatever its length:
+// a name in it is then only a file name. In any other form, Windows 10 and
+// older read a last part named like a device, with any extension (CON.bin,
+// COM1.bin, nul.bin.bin), as that device: opening COM1.bin would open the
+// serial port, and a read from it could wait for ever. The long form also
+// takes paths past MAX_PATH. A device path ("\\.\") is no UNC path: it
+// is left as it is, since it names the device namespace already.
 std::wstring LongPathForm(std::wstring path) {
-  if (path.size() < MAX_PATH || path.starts_with(LR"(\\?\)") || path.starts_with(LR"(\\.\)")) {
-    return path;
-  }
+  if (path.starts_with(LR"(\\?\)") || path.starts_with(LR"(\\.\)")) return path;
   if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return LR"(\\?\)" + path;
   if (path.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + path.substr(2);
   return path;
@@ -76,14 +79,52 @@ NativeString CurrentDirectory() {
   return {};
 }
 
-DirectoryScan BeginDirectoryScan(const NativeString& path) {
-  NativeString pattern = path;
-  if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
-  pattern += L"*.bin";
+namespace {
 
-  DirectoryScan scan(new DirectoryScanState{INVALID_HANDLE_VALUE, {}, false, path});
-  if (!scan->directory.empty() && scan->directory.back() != L'\\') scan->directory += L'\\';
-  scan->find = FindFirstFileW(LongPathForm(pattern).c_str(), &scan->first);
+// The directory `path` names (the working directory when empty) as an
+// absolute path in the long form, ending in "\\", so that a found name
+// appended to it is opened as exactly that file. Empty when a relative path
+// cannot be made absolute.
+std::wstring AbsoluteDirectory(const std::wstring& path) {
+  std::wstring directory = path.empty() ? L"." : path;
+  if (directory.starts_with(LR"(\\?\)") || directory.starts_with(LR"(\\.\)")) {
+    if (directory.back() != L'\\') directory += L'\\';
+    return directory;
+  }
+  if (directory.back() != L'\\' && directory.back() != L'/') directory += L'\\';
+  // Resolves a relative, drive-relative or rooted path against the working
+  // directory, and "/", "." and ".." as the system does; the path ends in a
+  // separator, so its last part is never taken for a device.
+  std::wstring full;
+  DWORD needed = GetFullPathNameW(directory.c_str(), 0, nullptr, nullptr);
+  while (needed != 0) {
+    full.resize(needed);
+    const DWORD length = GetFullPathNameW(directory.c_str(), needed, full.data(), nullptr);
+    if (length == 0) return {};
+    if (length < needed) {
+      full.resize(length);
+      if (full.back() != L'\\') full += L'\\';
+      return LongPathForm(std::move(full));
+    }
+    needed = length;
+  }
+  return {};
+}
+
+}  // namespace
+
+DirectoryScan BeginDirectoryScan(const NativeString& path) {
+  DirectoryScan scan(
+      new DirectoryScanState{INVALID_HANDLE_VALUE, {}, false, AbsoluteDirectory(path)});
+  // Without an absolute directory the entries are still listed, by the
+  // relative pattern, but never opened: a bare name could be a device.
+  NativeString pattern = scan->directory;
+  if (pattern.empty()) {
+    pattern = path;
+    if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
+  }
+  pattern += L"*.bin";
+  scan->find = FindFirstFileW(pattern.c_str(), &scan->first);
   if (scan->find != INVALID_HANDLE_VALUE) {
     scan->first_pending = true;
     return scan;
@@ -113,13 +154,15 @@ bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry) {
 }
 
 DumpFile OpenDumpFile(const DirectoryScanState& scan, const DumpEntry& entry) {
-  const NativeString path = LongPathForm(scan.directory + entry.native_name);
+  if (scan.directory.empty()) return nullptr;
+  const NativeString path = scan.directory + entry.native_name;
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   DumpFile dump(new DumpFileState{file});
-  // A device that a name can still reach (CON.bin on older systems) would
-  // wait for input on the first read; only files on disk are dumps.
+  // The long form keeps device names out, but a file system can still hand
+  // out something else under a name (a FIFO or device on a Linux file
+  // system seen through Wine); only files on disk are dumps.
   if (GetFileType(file) != FILE_TYPE_DISK) return nullptr;
   return dump;
 }

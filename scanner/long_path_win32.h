@@ -5,11 +5,12 @@
 
 namespace dumpscan {
 
-/// `path` as the file system takes it at any length: an absolute path of
-/// MAX_PATH (260) characters or more in its long form, "C:\..." as
-/// "\\?\C:\..." and "\\server\share\..." as "\\?\UNC\server\share\...".
-/// Shorter paths, paths in the long form already, device paths ("\\.\...")
-/// and relative paths come back unchanged.
+/// `path` in the long form, whatever its length: "C:\..." as "\\?\C:\..."
+/// and "\\server\share\..." as "\\?\UNC\server\share\...". A path in that
+/// form is taken as it is written: its last part is only ever a file name,
+/// never a device (CON.bin, COM1.bin), and it may be longer than MAX_PATH.
+/// Paths in the long form already, device paths ("\\.\...") and relative
+/// paths come back unchanged.
 std::wstring LongPathForm(std::wstring path);
 
 }  // namespace dumpscan

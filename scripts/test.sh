@@ -47,7 +47,7 @@ leg() {
 
 windows_leg() {
   scripts/ensure-packages.sh cmake ninja-build g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
-    googletest wine wine64 fonts-wine xvfb xauth x11-xkb-utils xdotool imagemagick x11-apps
+    googletest wine wine64 fonts-wine xvfb xauth x11-xkb-utils xdotool imagemagick x11-apps strace
   preset_leg windows
 }
 

@@ -42,16 +42,44 @@ class WorkingDirectory {
   fs::path saved_;
 };
 
-TEST(DirectoryScanWin32Test, PathsWithAndWithoutSeparatorAndTheWorkingDirectory) {
+// However the directory is spelled, the scan opens its dumps by an absolute
+// path in the long form, so relative spellings are resolved first.
+TEST(DirectoryScanWin32Test, EverySpellingOfTheDirectoryListsAndOpensItsDumps) {
   const ScratchDirectory dir;
   fixture::WriteFile(dir.path() / "a.bin", {1, 2, 3});
   const std::wstring path = dir.path().wstring();
-  const WorkingDirectory here(dir.path());
-  for (const std::wstring& spelling : {path, path + L"\\", std::wstring()}) {
-    SCOPED_TRACE(std::string(spelling.begin(), spelling.end()));
-    const DirectoryScan scan = BeginDirectoryScan(spelling);
+  std::wstring slashes = path;
+  for (wchar_t& c : slashes) {
+    if (c == L'\\') c = L'/';
+  }
+  const std::wstring leaf = dir.path().filename().wstring();
+  const struct {
+    fs::path working_directory;
+    std::wstring spelling;
+  } cases[] = {
+      {dir.path(), path},
+      {dir.path(), path + L"\\"},
+      {dir.path(), L"\\\\?\\" + path},
+      {dir.path(), slashes},
+      {dir.path(), std::wstring()},
+      {dir.path(), L"."},
+      {dir.path().parent_path(), leaf},
+      {dir.path().parent_path(), L".\\" + leaf + L"\\..\\" + leaf},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.spelling.begin(), c.spelling.end()));
+    const WorkingDirectory here(c.working_directory);
+    const DirectoryScan scan = BeginDirectoryScan(c.spelling);
     ASSERT_TRUE(scan);
-    EXPECT_EQ(Names(*scan), std::vector<std::wstring>{L"a.bin"});
+    DumpEntry entry;
+    ASSERT_TRUE(NextDumpEntry(*scan, entry));
+    EXPECT_EQ(entry.native_name, L"a.bin");
+    const DumpFile file = OpenDumpFile(*scan, entry);
+    ASSERT_TRUE(file);
+    std::array<std::uint8_t, 3> got{};
+    EXPECT_EQ(ReadDumpBytes(*file, 0, got), 3u);
+    EXPECT_EQ(got[2], 3);
+    EXPECT_FALSE(NextDumpEntry(*scan, entry));
   }
 }
 
@@ -72,6 +100,38 @@ TEST(CurrentDirectoryWin32Test, EndsInExactlyOneSeparator) {
     if (expected.back() != L'\\') expected += L'\\';
     EXPECT_EQ(CurrentDirectory(), expected);
   }
+}
+
+// The working directory may have been entered by its long form, which the
+// system may then hand back (Wine gives the plain form). Either way a dump
+// in it named like a device is opened as the file.
+TEST(CurrentDirectoryWin32Test, ALongFormWorkingDirectoryIsScannedAsItIs) {
+  const ScratchDirectory dir;
+  const std::wstring long_form = LR"(\\?\)" + dir.path().wstring();
+  const std::wstring dump = long_form + L"\\COM1.bin";
+  const HANDLE out = CreateFileW(dump.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(out, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(out, "dump", 4, &written, nullptr);
+  CloseHandle(out);
+  for (const std::wstring& spelling : {dir.path().wstring(), long_form}) {
+    SCOPED_TRACE(std::string(spelling.begin(), spelling.end()));
+    const WorkingDirectory here(spelling);
+    const std::wstring current = CurrentDirectory();
+    EXPECT_TRUE(current.ends_with(dir.path().filename().wstring() + L"\\"));
+    const DirectoryScan scan = BeginDirectoryScan(current);
+    ASSERT_TRUE(scan);
+    DumpEntry entry;
+    ASSERT_TRUE(NextDumpEntry(*scan, entry));
+    EXPECT_EQ(entry.native_name, L"COM1.bin");
+    const DumpFile file = OpenDumpFile(*scan, entry);
+    ASSERT_TRUE(file);
+    std::array<std::uint8_t, 4> got{};
+    EXPECT_EQ(ReadDumpBytes(*file, 0, got), 4u);
+    EXPECT_EQ(got[3], 'p');
+  }
+  DeleteFileW(dump.c_str());
 }
 
 TEST(OpenDumpFileWin32Test, ReadsAtAnyOffsetIncludingPastFourGigabytes) {
@@ -137,28 +197,28 @@ TEST(OpenDumpFileWin32Test, OnlyExistingFilesOpen) {
   EXPECT_EQ(seen.size(), 2u);
 }
 
-TEST(LongPathFormTest, AbsolutePathsOfMaxPathOrMoreTakeTheLongForm) {
+TEST(LongPathFormTest, AbsolutePathsTakeTheLongFormAtAnyLength) {
   const std::wstring tail(300, L'd');
-  const std::wstring longest_short = LR"(C:\)" + std::wstring(MAX_PATH - 4, L'x');
   const struct {
     std::wstring path;
     std::wstring form;
   } cases[] = {
       {LR"(C:\)" + tail, LR"(\\?\C:\)" + tail},
       {LR"(\\server\share\)" + tail, LR"(\\?\UNC\server\share\)" + tail},
-      {longest_short + L"x", LR"(\\?\)" + longest_short + L"x"},
-      {longest_short, longest_short},
-      {LR"(C:\dumps\a.bin)", LR"(C:\dumps\a.bin)"},
-      {LR"(\\server\share\a.bin)", LR"(\\server\share\a.bin)"},
+      {LR"(C:\dumps\COM1.bin)", LR"(\\?\C:\dumps\COM1.bin)"},
+      {LR"(Z:\)", LR"(\\?\Z:\)"},
+      {LR"(\\server\share\CON.bin)", LR"(\\?\UNC\server\share\CON.bin)"},
       {LR"(\\?\C:\)" + tail, LR"(\\?\C:\)" + tail},
       {LR"(\\?\UNC\server\share\)" + tail, LR"(\\?\UNC\server\share\)" + tail},
       {LR"(\\.\C:\)" + tail, LR"(\\.\C:\)" + tail},
       {LR"(\\.\pipe\)" + tail, LR"(\\.\pipe\)" + tail},
       {tail, tail},
       {L"C:" + tail, L"C:" + tail},
+      {L"NUL.bin", L"NUL.bin"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(LongPathForm(c.path), c.form) << std::string(c.path.begin(), c.path.begin() + 20);
+    const std::wstring start = c.path.substr(0, 20);
+    EXPECT_EQ(LongPathForm(c.path), c.form) << std::string(start.begin(), start.end());
   }
 }
 

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/dump_fixture.h"
 #include "tests/end_to_end_support.h"
@@ -85,6 +87,55 @@ TEST(EndToEndWin32Test, HiddenSystemAndReadOnlyDumpsAreReadLikeAnyOther) {
   ExpectReport(RunTool(dir.path()), expected);
   for (const auto& c : cases)
     SetFileAttributesW((dir.path() / c.name).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Files made through their paths in the long form, where a name is only a
+// file name, and removed the same way when the scope ends.
+class LongFormFiles {
+ public:
+  explicit LongFormFiles(const fs::path& directory)
+      : directory_(LR"(\\?\)" + directory.wstring() + L"\\") {}
+  LongFormFiles(const LongFormFiles&) = delete;
+  LongFormFiles& operator=(const LongFormFiles&) = delete;
+  ~LongFormFiles() {
+    for (const std::wstring& name : names_) DeleteFileW((directory_ + name).c_str());
+  }
+
+  // True when `name` was made as a file on disk holding exactly `bytes`.
+  bool Write(const std::wstring& name, const std::vector<std::uint8_t>& bytes) {
+    const HANDLE out = CreateFileW((directory_ + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return false;
+    names_.push_back(name);
+    DWORD written = 0;
+    const bool ok =
+        GetFileType(out) == FILE_TYPE_DISK &&
+        WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+        written == bytes.size();
+    CloseHandle(out);
+    return ok;
+  }
+
+ private:
+  std::wstring directory_;
+  std::vector<std::wstring> names_;
+};
+
+// Names that arrive from other systems, archives and copies. Windows 10 and
+// older (and Wine) read such a name, with any extension, as a device:
+// COM1.bin as the serial port, AUX.bin as one whose read can wait for ever.
+// Each is a dump here, read like any other, and no device is opened.
+TEST(EndToEndWin32Test, DumpsNamedLikeDevicesAreReadAsFiles) {
+  const ScratchDirectory dir;
+  LongFormFiles files(dir.path());
+  ExpectedDumps expected;
+  for (const std::wstring name : {L"CON.bin", L"PRN.bin", L"AUX.bin", L"NUL.bin", L"COM1.bin",
+                                  L"COM9.bin", L"LPT1.bin", L"LPT3.Bin", L"CONIN$.bin",
+                                  L"CONOUT$.bin", L"nul.bin.bin", L"COM\u00B9.bin", L"plain.bin"}) {
+    ASSERT_TRUE(files.Write(name, Dump())) << std::string(name.begin(), name.end());
+    expected[std::u16string(name.begin(), name.end())] = kReadings;
+  }
+  ExpectReport(RunTool(dir.path()), expected);
 }
 
 TEST(EndToEndWin32Test, NamesMatchingOnlyThroughTheirShortAliasAreNotDumps) {
