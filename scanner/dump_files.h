@@ -54,8 +54,11 @@ NativeString CurrentDirectory();
 
 /// Begins a scan of `path` for entries whose names match "*.bin"; null when
 /// the directory cannot be searched. An empty path, or the one
-/// CurrentDirectory() gives, is the working directory, which on POSIX is
-/// opened as itself: only its own permissions matter, not its ancestors'.
+/// CurrentDirectory() last gave, is the working directory, which on POSIX is
+/// opened as itself, without looking the path up again: only its own
+/// permissions matter, not its ancestors', and a rename of it or of a
+/// directory above it in between changes nothing. (The process must not
+/// change its working directory in between.)
 DirectoryScan BeginDirectoryScan(const NativeString& path);
 
 /// Fills `entry` with the next matching entry in the platform's enumeration
