@@ -1,7 +1,6 @@
 #include "tests/dump_fixture.h"
 
 #if defined(_WIN32)
-#define NOMINMAX
 #include <windows.h>
 #include <winioctl.h>
 #else
