@@ -67,7 +67,8 @@ bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry);
 
 /// Opens the entry of `scan` for reading only, exclusively and without ever
 /// blocking; null for anything that is not an existing regular file, and for
-/// a file another process holds. An entry listed as anything but a file or a
+/// a file another process holds: locked, or under a lease (Samba, the NFS
+/// server), whose break the open does not wait for. An entry listed as anything but a file or a
 /// link is never opened, and a link is followed to see what it names first,
 /// so a FIFO's waiting writer is not released. Where the file system cannot
 /// lock a file for reading (NFS: no exclusive lock without write access),

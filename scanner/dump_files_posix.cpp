@@ -193,6 +193,8 @@ DumpFile OpenDumpFile(const DirectoryScanState& scan, const DumpEntry& entry) {
   }
   // The entry can be replaced between the listing and the open: the open
   // still never blocks, and anything but a regular file is turned away.
+  // O_NONBLOCK also makes the open of a file under another's lease fail at
+  // once (EWOULDBLOCK) instead of waiting for the lease to be broken.
   OwnedFd fd(openat(directory, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) return nullptr;
   struct stat info;
