@@ -105,8 +105,8 @@ stat -c '%9s  %n' "$dist"/*
 echo "== BUILDINFO"
 cat "$dist/BUILDINFO"
 grep -qx "Commit: $commit" "$dist/BUILDINFO" || fail "BUILDINFO does not name commit $commit"
-grep -qx "SOURCE_DATE_EPOCH: $(git log -1 --format=%ct "$commit")" "$dist/BUILDINFO" ||
-  fail "BUILDINFO does not give the commit's time as SOURCE_DATE_EPOCH"
+grep -qx "SOURCE_DATE_EPOCH: ${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct "$commit")}" \
+  "$dist/BUILDINFO" || fail "BUILDINFO does not give the SOURCE_DATE_EPOCH the release was made with"
 for package in cmake ninja-build g++-12 g++-12-aarch64-linux-gnu g++-12-arm-linux-gnueabihf \
                g++-mingw-w64-x86-64-posix binutils dpkg-dev zip; do
   grep -q "^ $package (= " "$dist/BUILDINFO" || fail "BUILDINFO does not give the version of $package"
