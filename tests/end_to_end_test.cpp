@@ -83,6 +83,7 @@ TEST(EndToEndTest, AFiveGibibyteDumpIsReadLikeAnyOther) {
   std::copy(word.begin(), word.end(), head.begin() + 1928);
   const std::uint64_t used =
       fixture::WriteSparseFile(dir.path() / "large.bin", head, std::uint64_t{5} << 30);
+  ASSERT_NE(used, UINT64_MAX) << "the 5 GiB dump could not be made";
   ASSERT_LT(used, kMebibyte) << "the 5 GiB dump was written out on the disk";
   ASSERT_EQ(fs::file_size(dir.path() / "large.bin"), std::uint64_t{5} << 30);
   WriteDump(dir.path() / "small.bin");
