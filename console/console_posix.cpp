@@ -16,6 +16,7 @@
 
 #include "console/console.h"
 #include "console/line_input.h"
+#include "console/stream_wait_posix.h"
 #include "console/utf.h"
 
 namespace dumpscan {
@@ -47,18 +48,9 @@ void ReserveStandardStream(int fd) {
 
 // A stream the tool was handed in non-blocking mode (the mode belongs to the
 // open stream, which the parent may share and expect back) answers EAGAIN
-// instead of waiting. Waiting here instead keeps the run the same whatever
-// the mode: no byte dropped, no read cut short. False when the stream can
-// no longer be waited on.
-bool WaitUntilReady(int fd, short events) {
-  pollfd ready{fd, events, 0};
-  for (;;) {
-    const int n = poll(&ready, 1, -1);
-    if (n > 0) return true;
-    if (n < 0 && errno != EINTR) return false;
-  }
-}
-
+// instead of waiting: the reads and writes below wait for it instead
+// (WaitUntilReady), which keeps the run the same whatever the mode: no byte
+// dropped, no read cut short.
 bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 void WriteAll(int fd, std::string_view bytes) {
@@ -66,7 +58,7 @@ void WriteAll(int fd, std::string_view bytes) {
   while (done < bytes.size()) {
     const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && WouldBlock(errno) && WaitUntilReady(fd, POLLOUT)) continue;
+    if (n < 0 && WouldBlock(errno) && WaitUntilReady(fd, POLLOUT, poll)) continue;
     if (n <= 0) return;
     done += static_cast<std::size_t>(n);
   }
@@ -78,7 +70,7 @@ ssize_t ReadWaiting(int fd, void* buffer, std::size_t size) {
     const ssize_t n = read(fd, buffer, size);
     if (n >= 0) return n;
     if (errno == EINTR) continue;
-    if (WouldBlock(errno) && WaitUntilReady(fd, POLLIN)) continue;
+    if (WouldBlock(errno) && WaitUntilReady(fd, POLLIN, poll)) continue;
     return n;
   }
 }
@@ -138,6 +130,15 @@ InputRead ReadRawInput(std::span<std::byte> room) {
 }
 
 }  // namespace
+
+bool WaitUntilReady(int fd, short events, PollCall poll_call) {
+  pollfd ready{fd, events, 0};
+  for (;;) {
+    const int n = poll_call(&ready, 1, -1);
+    if (n > 0) return (ready.revents & (POLLNVAL | POLLERR)) == 0;
+    if (n < 0 && errno != EINTR) return false;
+  }
+}
 
 bool OpenConsoleWindow(std::u16string_view /*title*/) {
   // A terminal keeps its own title; there is no window to name.

@@ -54,8 +54,11 @@ NativeString CurrentDirectory();
 
 /// Begins a scan of `path` for entries whose names match "*.bin"; null when
 /// the directory cannot be searched. An empty path, or the one
-/// CurrentDirectory() gives, is the working directory, which on POSIX is
-/// opened as itself: only its own permissions matter, not its ancestors'.
+/// CurrentDirectory() last gave, is the working directory, which on POSIX is
+/// opened as itself, without looking the path up again: only its own
+/// permissions matter, not its ancestors', and a rename of it or of a
+/// directory above it in between changes nothing. (The process must not
+/// change its working directory in between.)
 DirectoryScan BeginDirectoryScan(const NativeString& path);
 
 /// Fills `entry` with the next matching entry in the platform's enumeration
@@ -64,7 +67,8 @@ bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry);
 
 /// Opens the entry of `scan` for reading only, exclusively and without ever
 /// blocking; null for anything that is not an existing regular file, and for
-/// a file another process holds. An entry listed as anything but a file or a
+/// a file another process holds: locked, or under a lease (Samba, the NFS
+/// server), whose break the open does not wait for. An entry listed as anything but a file or a
 /// link is never opened, and a link is followed to see what it names first,
 /// so a FIFO's waiting writer is not released. Where the file system cannot
 /// lock a file for reading (NFS: no exclusive lock without write access),

@@ -18,6 +18,12 @@
 
 namespace dumpscan {
 
+// The build asks for 64-bit offsets and inode numbers (CMakeLists.txt); a
+// 32-bit build without them lists nothing where readdir or fstat meet a
+// 64-bit value, and cannot read a dump over 2 GiB.
+static_assert(sizeof(off_t) == 8, "off_t must be 64 bits wide: build with _FILE_OFFSET_BITS=64");
+static_assert(sizeof(ino_t) == 8, "ino_t must be 64 bits wide: build with _FILE_OFFSET_BITS=64");
+
 struct DirectoryScanState {
   DIR* dir;
 };
@@ -97,6 +103,26 @@ ListedType TypeOfListing(unsigned char type) {
   }
 }
 
+// Answers that mean "this file system has no such lock", not "someone holds
+// the file": over NFS an exclusive lock needs write access (EBADF on a file
+// opened for reading), a server may have no lock manager (ENOLCK), and some
+// file systems take no locks at all (EINVAL, EOPNOTSUPP). Skipping there
+// would hide every dump, with no sign why. Anything else, EACCES and EAGAIN
+// among them (lock emulations report a conflict with either), is taken as
+// another holder.
+bool LacksLock(int error, int operation) {
+  if (error == EBADF) return (operation & LOCK_EX) != 0;
+  return error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP || error == EINVAL;
+}
+
+// The path CurrentDirectory() last gave. A scan of it opens "." itself,
+// never the path again: the path may name another directory by then (the
+// working directory renamed or moved), or none the user may reach.
+NativeString& LastWorkingDirectory() {
+  static NativeString path;
+  return path;
+}
+
 }  // namespace
 
 NativeString CurrentDirectory() {
@@ -105,6 +131,7 @@ NativeString CurrentDirectory() {
   NativeString path(cwd);
   std::free(cwd);
   if (path.back() != '/') path += '/';
+  LastWorkingDirectory() = path;
   return path;
 }
 
@@ -112,7 +139,7 @@ DirectoryScan BeginDirectoryScan(const NativeString& path) {
   // The working directory by its path would need search permission on every
   // directory above it, which a user may lack (a parent of mode 0700 after
   // sudo -u) while still reading the directory itself.
-  const bool working_directory = path.empty() || path == CurrentDirectory();
+  const bool working_directory = path.empty() || path == LastWorkingDirectory();
   OwnedFd fd(working_directory ? open(".", kDirectoryFlags) : OpenDirectory(path));
   if (fd.get() < 0) return nullptr;
   DIR* dir = fdopendir(fd.get());
@@ -148,12 +175,7 @@ bool LockDumpForReading(int fd, LockCall lock) {
       result = lock(fd, operation);
     } while (result != 0 && errno == EINTR);
     if (result == 0) return true;
-    // Another process holds the file, with a lock of either kind.
-    if (errno == EWOULDBLOCK) return false;
-    // Any other answer is the file system's, not another holder's: over NFS
-    // an exclusive lock needs write access (EBADF), a server may have no
-    // lock manager (ENOLCK), some file systems have no locks (EINVAL,
-    // EOPNOTSUPP). Skipping would hide every dump there, with no sign why.
+    if (!LacksLock(errno, operation)) return false;
   }
   return true;
 }
@@ -171,6 +193,8 @@ DumpFile OpenDumpFile(const DirectoryScanState& scan, const DumpEntry& entry) {
   }
   // The entry can be replaced between the listing and the open: the open
   // still never blocks, and anything but a regular file is turned away.
+  // O_NONBLOCK also makes the open of a file under another's lease fail at
+  // once (EWOULDBLOCK) instead of waiting for the lease to be broken.
   OwnedFd fd(openat(directory, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) return nullptr;
   struct stat info;

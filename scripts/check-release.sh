@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Proves that a release of the checked-out commit is sound. Builds it twice
-# with scripts/release.sh, from two fresh clones at different paths, under a
-# different umask, time zone and locale, and requires byte-identical
-# artifacts (identical SHA256SUMS; diffoscope shows where they differ when
-# they do). Then checks the first build's dist/: its files and sums, the
-# hardening of every program, lintian on the .deb, the manual page, the
-# Windows README, and that every program prints the README's example report
-# on samples/ (the aarch64 one through qemu, the Windows one under Wine).
+# with scripts/release.sh, from two fresh clones, varying what a second
+# build elsewhere would meet: the path, the clock (a year later), the number
+# of parallel jobs, the umask and a set-group-ID build folder, the home
+# folder, user and host name, and compiler settings in the environment.
+# (Time zone and locale are not varied: release.sh sets both itself.) It
+# requires byte-identical artifacts (identical SHA256SUMS; diffoscope shows
+# where they differ when they do). Then checks the first build's dist/: its
+# files, sums and modes, BUILDINFO, the hardening of every program, lintian
+# on the .deb, the manual page, the Windows README, and that every program
+# prints the README's example report on samples/ (the aarch64 and armhf
+# ones through qemu, the Windows one under Wine).
 # Uses nothing of the developer's build trees. Uncommitted changes are not
 # part of the check: it builds the commit.
 set -euo pipefail
@@ -14,7 +18,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 scripts/ensure-packages.sh git lintian devscripts pev man-db file unzip qemu-user-static \
-  binutils-mingw-w64-x86-64 wine wine64
+  binutils-mingw-w64-x86-64 wine wine64 faketime
 commit=$(git rev-parse HEAD)
 git diff --quiet HEAD || echo "note: uncommitted changes are left out: this checks commit $commit"
 
@@ -26,26 +30,45 @@ fail() {
   failures=$((failures + 1))
 }
 
-# release CLONE UMASK TZ LOCALE: a clone of the commit and its release, made
-# under that umask, time zone and locale.
+# release CLONE UMASK JOBS [WRAPPER...]: a clone of the commit and its
+# release, made under that umask with JOBS parallel build jobs, release.sh
+# run through WRAPPER when one is given. Its temporary files go beside the
+# clone, so they share the folder's set-group-ID bit.
 release() {
-  local start=$SECONDS
-  if ! (umask "$2" && export TZ=$3 LC_ALL=$4 LANG=$4 &&
-        git clone -q --no-hardlinks "$root" "$1" && git -C "$1" checkout -q --detach "$commit" &&
-        "$1/scripts/release.sh") >"$1.log" 2>&1; then
-    tail -n 40 "$1.log"
-    echo "FAILED: scripts/release.sh in $1" >&2
+  local clone=$1 mask=$2 jobs=$3 start=$SECONDS
+  shift 3
+  if ! (umask "$mask" && mkdir "$clone.tmp" &&
+        export CMAKE_BUILD_PARALLEL_LEVEL=$jobs TMPDIR=$clone.tmp &&
+        git clone -q --no-hardlinks "$root" "$clone" && git -C "$clone" checkout -q --detach "$commit" &&
+        "$@" "$clone/scripts/release.sh") >"$clone.log" 2>&1; then
+    tail -n 40 "$clone.log"
+    echo "FAILED: scripts/release.sh in $clone" >&2
     exit 1
   fi
-  echo "release in $1 (umask $2, TZ=$3, LC_ALL=$4): $((SECONDS - start)) s"
+  echo "release in $clone (umask $mask, $jobs jobs${*:+, through $*}): $((SECONDS - start)) s"
 }
 
 echo "== two releases of $commit"
 first=$work/first/dumpscan
 second=$work/second-build-at-another-path/src
 mkdir -p "$(dirname "$first")" "$(dirname "$second")"
-release "$first" 022 UTC0 C.UTF-8
-release "$second" 077 ABC-14 POSIX
+# The first in a set-group-ID folder (as shared project folders are), whose
+# new folders inherit the bit, under a umask that lets the group write.
+chmod g+s "$(dirname "$first")"
+release "$first" 002 2
+# The second a year later (file times true: NO_FAKE_STAT), one job at a
+# time, a private umask, another home, user and host name, and a shell's
+# compiler settings that release.sh must not let in.
+mkdir "$work/home"
+elsewhere=(env NO_FAKE_STAT=1 HOME="$work/home" USER=rebuilder LOGNAME=rebuilder
+           CC=false CXX=false CFLAGS=-O0 CXXFLAGS=-O0 LDFLAGS=-Wl,--build-id=none
+           faketime -f +365d)
+if unshare --uts true 2>/dev/null; then
+  elsewhere=(unshare --uts sh -c 'hostname rebuilder.example && exec "$@"' sh "${elsewhere[@]}")
+else
+  echo "note: the host name is not varied (unshare --uts needs privileges)"
+fi
+release "$second" 077 1 "${elsewhere[@]}"
 dist=$first/dist
 cat "$dist/SHA256SUMS"
 if cmp -s "$dist/SHA256SUMS" "$second/dist/SHA256SUMS"; then
@@ -66,18 +89,48 @@ fi
 
 version=$(sed -n 's/^project(dumpscan VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 echo "== dist/ of version $version"
-expected="SHA256SUMS
+expected="BUILDINFO
+SHA256SUMS
 dumpscan-$version-linux-aarch64.tar.gz
+dumpscan-$version-linux-armhf.tar.gz
 dumpscan-$version-linux-x86_64.tar.gz
 dumpscan-$version-windows-x86_64.zip
 dumpscan_$version-1_amd64.deb"
 [ "$(cd "$dist" && LC_ALL=C ls)" = "$expected" ] || fail "dist/ holds $(ls "$dist" | tr '\n' ' ')"
 (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the files"
+[ "$(cut -c 67- "$dist/SHA256SUMS" | LC_ALL=C sort | tr '\n' ' ')" = "$(grep -v '^SHA256SUMS$' <<<"$expected" | tr '\n' ' ')" ] ||
+  fail "SHA256SUMS does not list every file of dist/"
 stat -c '%9s  %n' "$dist"/*
+
+echo "== BUILDINFO"
+cat "$dist/BUILDINFO"
+grep -qx "Commit: $commit" "$dist/BUILDINFO" || fail "BUILDINFO does not name commit $commit"
+grep -qx "SOURCE_DATE_EPOCH: ${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct "$commit")}" \
+  "$dist/BUILDINFO" || fail "BUILDINFO does not give the SOURCE_DATE_EPOCH the release was made with"
+for package in cmake ninja-build g++-12 g++-12-aarch64-linux-gnu g++-12-arm-linux-gnueabihf \
+               g++-mingw-w64-x86-64-posix binutils dpkg-dev zip; do
+  grep -q "^ $package (= " "$dist/BUILDINFO" || fail "BUILDINFO does not give the version of $package"
+done
+
+echo "== modes of the archives' members"
+# Folders and programs 0755, everything else 0644, whatever the umask and
+# folder of the build: no set-group-ID bit, no group write.
+modes() {
+  case $1 in
+    *.tar.gz) tar -tvzf "$1" | awk '{ print $1, $6 }' ;;
+    *.deb) dpkg-deb -c "$1" | awk '{ print $1, $6 }' ;;
+    *.zip) zipinfo "$1" | awk 'NF >= 9 && $1 ~ /^[-dl][-rwxsStT]+$/ { print $1, $NF }' ;;
+  esac
+}
+for file in "$dist"/dumpscan[-_]*; do
+  odd=$(modes "$file" | grep -Ev '^(drwxr-xr-x|-rwxr-xr-x|-rw-r--r--) ' || true)
+  [ -z "$odd" ] || fail "$(basename "$file") has members of other modes: $odd"
+  [ -n "$(modes "$file")" ] || fail "$(basename "$file"): no members listed"
+done
 
 unpacked=$work/unpacked
 mkdir -p "$unpacked/deb" "$unpacked/windows"
-for arch in x86_64 aarch64; do
+for arch in x86_64 aarch64 armhf; do
   tar -xzf "$dist/dumpscan-$version-linux-$arch.tar.gz" -C "$unpacked"
   members=$(tar -tzf "$dist/dumpscan-$version-linux-$arch.tar.gz" | grep -v '/$' | LC_ALL=C sort)
   top=dumpscan-$version-linux-$arch
@@ -107,17 +160,21 @@ for readme in "$unpacked"/dumpscan-*/share/doc/dumpscan/README.md \
 done
 static_x86_64=$unpacked/dumpscan-$version-linux-x86_64/bin/dumpscan
 static_aarch64=$unpacked/dumpscan-$version-linux-aarch64/bin/dumpscan
+static_armhf=$unpacked/dumpscan-$version-linux-armhf/bin/dumpscan
 deb_program=$unpacked/deb/usr/bin/dumpscan
 exe=$unpacked/windows/dumpscan.exe
 
 echo "== compiler flags of every released program"
 # The flags are checked where they are given: a stripped static program
 # shows neither its stack protector nor its fortified calls.
-for preset in release-linux release-linux-static release-linux-aarch64 release-windows; do
+for preset in release-linux release-linux-static release-linux-aarch64 release-linux-armhf \
+              release-windows; do
   flags=(-fstack-protector-strong)
   case $preset in
     release-windows) ;;
     release-linux-aarch64) flags+=(-fstack-clash-protection -mbranch-protection=standard -D_FORTIFY_SOURCE=3) ;;
+    # 32-bit Arm has neither branch nor control-flow protection to ask for.
+    release-linux-armhf) flags+=(-fstack-clash-protection -D_FORTIFY_SOURCE=3 -D_FILE_OFFSET_BITS=64) ;;
     *) flags+=(-fstack-clash-protection -fcf-protection -D_FORTIFY_SOURCE=3) ;;
   esac
   # The C++ compiler's calls (the resource compiler's take no such flags).
@@ -147,17 +204,25 @@ case $(field "$report" "Fortify Source functions") in
   *) fail "the .deb's program: Fortify Source functions" ;;
 esac
 
-for program in "$static_x86_64" "$static_aarch64"; do
+for program in "$static_x86_64" "$static_aarch64" "$static_armhf"; do
   echo "== file and hardening-check ${program#"$unpacked/"}"
   description=$(file -b "$program")
   echo "$description"
-  [[ $description == *"static-pie linked"* ]] || fail "$program is not static-pie"
+  if [ "$program" = "$static_armhf" ]; then
+    # Debian 12's armhf C library has no static-pie start-up code.
+    [[ $description == *"executable, ARM"*"statically linked"* ]] || fail "$program is not static"
+  else
+    [[ $description == *"static-pie linked"* ]] || fail "$program is not static-pie"
+  fi
   [[ $description == *", stripped"* ]] || fail "$program is not stripped"
   # On a static-pie program hardening-check sees RELRO and immediate
-  # binding right, and misreads the rest.
+  # binding right, and misreads the rest. A plain static program has no
+  # dynamic section, so nothing is bound late and there is no flag to see.
   report=$(hardening-check "$program" 2>/dev/null || true)
   echo "$report"
-  for name in "Read-only relocations" "Immediate binding"; do
+  checked=("Read-only relocations" "Immediate binding")
+  [ "$program" != "$static_armhf" ] || checked=("Read-only relocations")
+  for name in "${checked[@]}"; do
     [ "$(field "$report" "$name")" = yes ] || fail "$program: $name"
   done
 done
@@ -234,11 +299,14 @@ check_report "the .deb's program" "$work/deb.out"
 check_report "the x86-64 static program" "$work/x86_64.out"
 qemu-aarch64-static "$static_aarch64" </dev/null >"$work/aarch64.out"
 check_report "the aarch64 static program (qemu)" "$work/aarch64.out"
+qemu-arm-static "$static_armhf" </dev/null >"$work/armhf.out"
+check_report "the armhf static program (qemu)" "$work/armhf.out"
 "$root/scripts/wine-run.sh" "$work/wineprefix" cmd /c \
   "Z:${exe//\//\\} > Z:${work//\//\\}\\windows.out < NUL" </dev/null
 check_report "the Windows program (Wine)" "$work/windows.out"
-cmp -s "$work/deb.out" "$work/x86_64.out" && cmp -s "$work/deb.out" "$work/aarch64.out" ||
-  fail "the Linux programs differ in their bytes"
+for out in x86_64 aarch64 armhf; do
+  cmp -s "$work/deb.out" "$work/$out.out" || fail "the $out program's report differs from the .deb's"
+done
 cd "$root"
 
 if [ "$failures" -ne 0 ]; then

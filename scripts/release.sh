@@ -3,14 +3,20 @@
 #   dumpscan-VERSION-windows-x86_64.zip     dumpscan.exe (stripped) and README.txt
 #   dumpscan-VERSION-linux-x86_64.tar.gz    static-pie program, manual page and docs
 #   dumpscan-VERSION-linux-aarch64.tar.gz   the same for 64-bit Arm
+#   dumpscan-VERSION-linux-armhf.tar.gz     the same for 32-bit Arm (static,
+#                                           not static-pie: Debian 12 has none)
 #   dumpscan_VERSION-1_amd64.deb            the Debian package
-#   SHA256SUMS                              the four files' SHA-256 sums
+#   BUILDINFO                               what the bytes came from: the commit,
+#                                           SOURCE_DATE_EPOCH and the Debian
+#                                           versions of the build tools
+#   SHA256SUMS                              the SHA-256 sums of all the above
 # VERSION is project()'s in CMakeLists.txt. Every program is built in a new
 # build tree (build/release-*), and every archive is made from the install
 # rules. The bytes depend on the commit alone: times come from
 # SOURCE_DATE_EPOCH (the commit's time unless it is set), source paths are
 # mapped away, archive members are sorted with fixed owners, modes and
-# times, and neither the time zone, the locale nor the umask reaches them.
+# times, and neither the time zone, the locale, the umask nor the compiler
+# settings of the caller's environment reach them.
 # Runs on an amd64 Debian machine and installs what it needs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,20 +25,29 @@ root=$PWD
 arch=$(dpkg --print-architecture)
 [ "$arch" = amd64 ] || { echo "release.sh: builds on amd64 only, not $arch" >&2; exit 1; }
 scripts/ensure-packages.sh cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
-  g++-aarch64-linux-gnu dpkg-dev zip
+  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf dpkg-dev zip
 
 # Zip stores local times and sort follows the locale: both are fixed here.
 export LC_ALL=C TZ=UTC
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+# CMake takes the compiler and its flags from these when a build tree is
+# first configured: a developer's shell must not change the release.
+unset CC CXX CFLAGS CXXFLAGS CPPFLAGS LDFLAGS CMAKE_TOOLCHAIN_FILE
 git diff --quiet HEAD 2>/dev/null ||
   echo "release.sh: warning: uncommitted changes are built in; the commit alone gives other bytes" >&2
+# Files git does not know can be built in as well (a source the build lists,
+# a file the install rules take); ignored ones (build/, dist/) cannot.
+untracked=$(git status --porcelain --untracked-files=all 2>/dev/null | sed -n 's/^?? //p')
+[ -z "$untracked" ] ||
+  echo "release.sh: warning: untracked files may be built in; the commit alone may give other bytes:" \
+    $untracked >&2
 stamp=@$SOURCE_DATE_EPOCH
 
 version=$(sed -n 's/^project(dumpscan VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "release.sh: no version in CMakeLists.txt" >&2; exit 1; }
 deb_version=$version-1
 
-presets=(release-linux release-linux-static release-linux-aarch64 release-windows)
+presets=(release-linux release-linux-static release-linux-aarch64 release-linux-armhf release-windows)
 for preset in "${presets[@]}"; do rm -rf "build/$preset"; done
 rm -rf dist
 mkdir dist
@@ -45,10 +60,14 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset"
 done
 
-# Modes and times as every release has them, whatever umask and clock the
-# build ran under.
+# Modes and times as every release has them, whatever the umask, the
+# set-group-ID bit of the folder and the clock the build ran under:
+# directories and programs 0755, other files 0644. (A numeric mode clears a
+# directory's set-group-ID bit only with the extra leading zero.)
 normalise() {
-  chmod -R u+rw,go-w,a+rX "$1"
+  find "$1" -type d -exec chmod 00755 {} +
+  find "$1" -type f -perm -u=x -exec chmod 0755 {} +
+  find "$1" -type f ! -perm -u=x -exec chmod 0644 {} +
   find "$1" -exec touch -h -d "$stamp" {} +
 }
 
@@ -68,7 +87,7 @@ tar_gz() {
 
 echo "== archives"
 # The static programs, with their manual page and docs, in one folder each.
-for target in release-linux-static:x86_64 release-linux-aarch64:aarch64; do
+for target in release-linux-static:x86_64 release-linux-aarch64:aarch64 release-linux-armhf:armhf; do
   name=dumpscan-$version-linux-${target#*:}
   cmake --install "build/${target%%:*}" --prefix "$stage/$name" --strip >/dev/null
   strip_notes "${target%%:*}" "$stage/$name/bin/dumpscan"
@@ -108,7 +127,28 @@ mkdir "$package/DEBIAN"
 normalise "$package"
 dpkg-deb --root-owner-group -Zxz --build "$package" "dist/dumpscan_${deb_version}_$arch.deb" >/dev/null
 
-(cd dist && sha256sum -- dumpscan[-_]* >SHA256SUMS)
+# What the bytes came from, for anyone who rebuilds them: the same commit,
+# SOURCE_DATE_EPOCH and Debian package versions give the same files.
+buildinfo_packages=(
+  cmake ninja-build git dpkg dpkg-dev tar gzip zip xz-utils liblzma5 binutils
+  gcc-12 g++-12 libstdc++-12-dev libgcc-12-dev libc6-dev
+  gcc-12-aarch64-linux-gnu g++-12-aarch64-linux-gnu binutils-aarch64-linux-gnu
+  libstdc++-12-dev-arm64-cross libgcc-12-dev-arm64-cross libc6-dev-arm64-cross
+  gcc-12-arm-linux-gnueabihf g++-12-arm-linux-gnueabihf binutils-arm-linux-gnueabihf
+  libstdc++-12-dev-armhf-cross libgcc-12-dev-armhf-cross libc6-dev-armhf-cross
+  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix gcc-mingw-w64-base
+  binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev mingw-w64-common
+)
+{
+  echo "Source: dumpscan $version"
+  echo "Commit: $(git rev-parse HEAD)"
+  echo "SOURCE_DATE_EPOCH: $SOURCE_DATE_EPOCH"
+  echo "Build-Architecture: $arch"
+  echo "Installed-Build-Depends:"
+  dpkg-query -W -f=' ${Package} (= ${Version}) ${Architecture}\n' "${buildinfo_packages[@]}"
+} >dist/BUILDINFO
+
+(cd dist && sha256sum -- dumpscan[-_]* BUILDINFO >SHA256SUMS)
 echo "== dist/ (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)"
 (cd dist && stat -c '%9s  %n' -- *)
 cat dist/SHA256SUMS

@@ -74,6 +74,7 @@ leg asan preset_leg asan
 leg clang-libcxx clang_libcxx_leg
 leg linux-arm64 cross_leg linux-arm64 g++-aarch64-linux-gnu
 leg linux-s390x cross_leg linux-s390x g++-s390x-linux-gnu
+leg linux-armhf cross_leg linux-armhf g++-arm-linux-gnueabihf
 leg fuzz scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
 leg release scripts/check-release.sh
 leg lint scripts/lint.sh

@@ -62,6 +62,18 @@ TEST(LockDumpForReadingTest, OnlyAnotherHolderKeepsADumpUnread) {
       {"no lock manager on the server", {ENOLCK, ENOLCK}, true, {kExclusive, kShared}},
       {"a file system without locks", {EOPNOTSUPP, EOPNOTSUPP}, true, {kExclusive, kShared}},
       {"locks refused as invalid", {EINVAL, EINVAL}, true, {kExclusive, kShared}},
+      {"no exclusive lock, shared taken", {ENOTSUP, 0}, true, {kExclusive, kShared}},
+      // Lock emulations that report a conflict as EACCES or EAGAIN, and any
+      // answer not known to mean a missing lock: the file counts as held.
+      {"a conflict reported as EACCES", {EACCES}, false, {kExclusive}},
+      {"a conflict reported as EAGAIN", {EAGAIN}, false, {kExclusive}},
+      {"NFS: shared lock refused with EACCES", {EBADF, EACCES}, false, {kExclusive, kShared}},
+      {"no exclusive lock, shared held elsewhere", {ENOLCK, EAGAIN}, false, {kExclusive, kShared}},
+      {"an I/O error", {EIO}, false, {kExclusive}},
+      {"no memory for the lock", {ENOMEM}, false, {kExclusive}},
+      {"interrupted, then refused", {EINTR, EACCES}, false, {kExclusive, kExclusive}},
+      // EBADF means "opened for reading only" for the exclusive lock alone.
+      {"a shared lock refused with EBADF", {EINVAL, EBADF}, false, {kExclusive, kShared}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -79,7 +91,7 @@ TEST(LockDumpForReadingTest, OnlyAnotherHolderKeepsADumpUnread) {
 TEST(OpenDumpFilePosixTest, OnlyFilesAreOpenedWhateverTheListingSays) {
   const ScratchDirectory dir;
   const testing_support::WaitingFifoWriter writer(dir.path() / "pipe.bin");
-  ASSERT_TRUE(writer.made());
+  ASSERT_TRUE(writer.Waiting());
   fixture::WriteFile(dir.path() / "file.bin", {1, 2, 3});
   fs::create_directory(dir.path() / "folder.bin");
   fs::create_symlink("pipe.bin", dir.path() / "to-pipe.bin");
@@ -103,6 +115,28 @@ TEST(OpenDumpFilePosixTest, OnlyFilesAreOpenedWhateverTheListingSays) {
         << c.name << " listed as " << static_cast<int>(c.listed);
   }
   EXPECT_TRUE(writer.StillWaiting());
+}
+
+// The working directory renamed between the fetch of its path and the scan:
+// the scan still lists the working directory (by "."), not whatever the old
+// path names by then.
+TEST(BeginDirectoryScanPosixTest, TheWorkingDirectoryIsScannedEvenAfterARename) {
+  const ScratchDirectory dir;
+  fs::create_directory(dir.path() / "before");
+  fixture::WriteFile(dir.path() / "before" / "inside.bin", {1});
+  const fs::path start = fs::current_path();
+  fs::current_path(dir.path() / "before");
+  const NativeString path = CurrentDirectory();
+  fs::rename(dir.path() / "before", dir.path() / "after");
+  // Another directory now holds the old name.
+  fs::create_directory(dir.path() / "before");
+  fixture::WriteFile(dir.path() / "before" / "impostor.bin", {1});
+  const DirectoryScan scan = BeginDirectoryScan(path);
+  std::vector<std::u16string> names;
+  DumpEntry entry;
+  while (scan && NextDumpEntry(*scan, entry)) names.push_back(entry.display_name);
+  fs::current_path(start);
+  EXPECT_EQ(names, std::vector<std::u16string>{u"inside.bin"});
 }
 
 }  // namespace

@@ -1,7 +1,16 @@
 #include "tests/dump_fixture.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#include <winioctl.h>
+#else
+#include <sys/stat.h>
+#endif
+
 #include <fstream>
 #include <iterator>
+#include <limits>
+#include <system_error>
 
 namespace dumpscan::fixture {
 
@@ -56,6 +65,35 @@ void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
+}
+
+std::uint64_t WriteSparseFile(const std::filesystem::path& path,
+                              const std::vector<std::uint8_t>& head, std::uint64_t size) {
+  constexpr std::uint64_t kFailed = std::numeric_limits<std::uint64_t>::max();
+  fixture::WriteFile(path, head);
+#if defined(_WIN32)
+  // NTFS gives a file that grows the whole length on the disk unless the
+  // file is marked sparse first.
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return kFailed;
+  DWORD returned = 0;
+  DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size);
+  FILE_STANDARD_INFO info{};
+  const bool made = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file) &&
+                    GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info);
+  CloseHandle(file);
+  return made ? static_cast<std::uint64_t>(info.AllocationSize.QuadPart) : kFailed;
+#else
+  // A file extended by truncate(2) has a hole where the zeros would be.
+  std::error_code error;
+  std::filesystem::resize_file(path, size, error);
+  struct stat info {};
+  if (error || stat(path.c_str(), &info) != 0) return kFailed;
+  return static_cast<std::uint64_t>(info.st_blocks) * 512;
+#endif
 }
 
 std::string ReadFile(const std::filesystem::path& path) {

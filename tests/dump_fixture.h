@@ -35,6 +35,13 @@ std::vector<std::uint8_t> MakeDump(const std::array<std::uint8_t, 20>& block,
 /// Writes bytes to a file, replacing it.
 void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
+/// Writes `head` to a file, replacing it, and extends it with zeros to
+/// `size` bytes as a sparse file: the zeros are not written. Returns the
+/// disk space the file then takes, in bytes (the whole size where the file
+/// system keeps no holes); UINT64_MAX when the file could not be made.
+std::uint64_t WriteSparseFile(const std::filesystem::path& path,
+                              const std::vector<std::uint8_t>& head, std::uint64_t size);
+
 /// Reads a whole file as bytes.
 std::string ReadFile(const std::filesystem::path& path);
 

@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <map>
 #include <span>
 #include <thread>
@@ -57,7 +59,7 @@ TEST(EndToEndPosixTest, SpecialFilesNamedLikeDumpsShowOnlyTheirNameAndNeverBlock
 TEST(EndToEndPosixTest, AFifoWhoseWriterWaitsIsNeverOpenedNorReleased) {
   const ScratchDirectory dir;
   const testing_support::WaitingFifoWriter writer(dir.path() / "pipe.bin");
-  ASSERT_TRUE(writer.made());
+  ASSERT_TRUE(writer.Waiting());
   fs::create_symlink("pipe.bin", dir.path() / "to-pipe.bin");
   fixture::WriteFile(dir.path() / "real.bin", Dump());
   ExpectReport(RunTool(dir.path()),
@@ -117,6 +119,37 @@ TEST(EndToEndPosixTest, AFileLockedByAnotherProcessIsNeverRead) {
     ExpectReport(RunTool(dir.path()), {{u"held.bin", {}}, {u"free.bin", kReadings}});
     close(fd);
   }
+}
+
+// Samba and the kernel's NFS server hold write leases for their clients. An
+// open of a leased file waits until the holder gives the lease up, or until
+// the kernel takes it away (lease-break-time, 45 seconds by default); the
+// tool's open never waits, so the dump is skipped at once, like a locked one.
+TEST(EndToEndPosixTest, ADumpUnderAWriteLeaseIsSkippedAtOnce) {
+  const ScratchDirectory dir;
+  fixture::WriteFile(dir.path() / "leased.bin", Dump());
+  fixture::WriteFile(dir.path() / "free.bin", Dump());
+  // The holder hears of a break through SIGIO, which would end this process.
+  struct sigaction ignore {};
+  struct sigaction previous {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(sigaction(SIGIO, &ignore, &previous), 0);
+  // A write lease is granted only while the holder's is the file's one open.
+  const int fd = open((dir.path() / "leased.bin").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(fcntl(fd, F_SETLEASE, F_WRLCK), 0) << std::strerror(errno);
+  const auto start = std::chrono::steady_clock::now();
+  const ToolRun run = RunTool(dir.path());
+  const auto took = std::chrono::steady_clock::now() - start;
+  // An open of the file by the tool started a break: the lease is being
+  // taken down to a read lease.
+  const int lease = fcntl(fd, F_GETLEASE);
+  fcntl(fd, F_SETLEASE, F_UNLCK);
+  close(fd);
+  sigaction(SIGIO, &previous, nullptr);
+  ExpectReport(run, {{u"leased.bin", {}}, {u"free.bin", kReadings}});
+  EXPECT_EQ(lease, F_RDLCK) << "the tool never tried to open the leased dump";
+  EXPECT_LT(took, std::chrono::seconds(10)) << "the tool waited for the lease to be broken";
 }
 
 TEST(EndToEndPosixTest, ADeletedWorkingDirectoryGivesOnlyThePrompt) {
