@@ -4,7 +4,8 @@
 #   dumpscan-VERSION-linux-x86_64.tar.gz    static-pie program, manual page and docs
 #   dumpscan-VERSION-linux-aarch64.tar.gz   the same for 64-bit Arm
 #   dumpscan_VERSION-1_amd64.deb            the Debian package
-#   SHA256SUMS                              the four files' SHA-256 sums
+#   dumpscan-VERSION-web.html               the web page, one self-contained file
+#   SHA256SUMS                              the five files' SHA-256 sums
 # VERSION is project()'s in CMakeLists.txt. Every program is built in a new
 # build tree (build/release-*), and every archive is made from the install
 # rules. The bytes depend on the commit alone: times come from
@@ -19,7 +20,7 @@ root=$PWD
 arch=$(dpkg --print-architecture)
 [ "$arch" = amd64 ] || { echo "release.sh: builds on amd64 only, not $arch" >&2; exit 1; }
 scripts/ensure-packages.sh cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
-  g++-aarch64-linux-gnu dpkg-dev zip
+  g++-aarch64-linux-gnu dpkg-dev zip emscripten nodejs
 
 # Zip stores local times and sort follows the locale: both are fixed here.
 export LC_ALL=C TZ=UTC
@@ -32,7 +33,7 @@ version=$(sed -n 's/^project(dumpscan VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt
 [ -n "$version" ] || { echo "release.sh: no version in CMakeLists.txt" >&2; exit 1; }
 deb_version=$version-1
 
-presets=(release-linux release-linux-static release-linux-aarch64 release-windows)
+presets=(release-linux release-linux-static release-linux-aarch64 release-windows release-web)
 for preset in "${presets[@]}"; do rm -rf "build/$preset"; done
 rm -rf dist
 mkdir dist
@@ -107,6 +108,10 @@ mkdir "$package/DEBIAN"
 )
 normalise "$package"
 dpkg-deb --root-owner-group -Zxz --build "$package" "dist/dumpscan_${deb_version}_$arch.deb" >/dev/null
+
+# The web page as it is: one file, nothing to pack.
+install -m 644 build/release-web/web/dumpscan.html "dist/dumpscan-$version-web.html"
+touch -d "$stamp" "dist/dumpscan-$version-web.html"
 
 (cd dist && sha256sum -- dumpscan[-_]* >SHA256SUMS)
 echo "== dist/ (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH)"

@@ -79,7 +79,16 @@
     const mine = ++run;
     const dumps = candidates.filter((c) => isDumpName(c.name)).sort(byName);
     summary.textContent = `Reading ${dumps.length} dump${dumps.length === 1 ? '' : 's'}…`;
-    const reads = await Promise.all(dumps.map((d) => readDumpBytes(d.file)));
+    // A few dozen reads at a time: faster than one by one, and a folder of
+    // many thousand dumps does not queue them all at once.
+    const reads = new Array(dumps.length);
+    let next = 0;
+    await Promise.all(Array.from({ length: Math.min(32, dumps.length) }, async () => {
+      while (next < dumps.length) {
+        const i = next++;
+        reads[i] = await readDumpBytes(dumps[i].file);
+      }
+    }));
     if (mine !== run) return;
 
     const fragment = document.createDocumentFragment();

@@ -199,20 +199,51 @@ class Browser:
                 new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true}));"""))
 
     def drop_folder(self, folder):
-        """A drop of a folder, synthesised: Chromium's own entry for the
-        folder (from a folder field of the test's) stands in for the entry a
-        real drop's item gives, so the page walks a real folder entry."""
+        """A drop of a folder, simulated: a real drop's item gives the
+        browser's entry for the folder, which no script can make. Here the
+        item gives a stand-in with the same interface (createReader,
+        readEntries in batches, file entries, folder entries for the
+        sub-folders), built from the real files of `folder` chosen through a
+        folder field of the test's, so the page walks it as it would a real
+        folder and reads real files."""
         self._test_input(True).send_keys(str(folder))
         return self.report_after(lambda: self.js("""
-            const field = document.getElementById('test-input');
-            const entry = field.webkitEntries[0];
-            if (!entry || !entry.isDirectory) throw new Error('no folder entry');
+            const files = Array.from(document.getElementById('test-input').files);
+            const top = files[0].webkitRelativePath.split('/')[0];
+            const fileEntry = (file) => ({
+                isFile: true, isDirectory: false, name: file.name,
+                fullPath: '/' + file.webkitRelativePath,
+                file: (resolve) => setTimeout(() => resolve(file), 0)});
+            const folderEntry = (path) => ({
+                isFile: false, isDirectory: true, name: path.split('/').pop(),
+                fullPath: '/' + path,
+                createReader() {
+                    const prefix = path + '/';
+                    const children = [];
+                    const folders = new Set();
+                    for (const file of files) {
+                        if (!file.webkitRelativePath.startsWith(prefix)) continue;
+                        const rest = file.webkitRelativePath.slice(prefix.length).split('/');
+                        if (rest.length === 1) children.push(fileEntry(file));
+                        else if (!folders.has(rest[0])) {
+                            folders.add(rest[0]);
+                            children.push(folderEntry(prefix + rest[0]));
+                        }
+                    }
+                    let at = 0;  // in batches of 3, as a browser gives large folders in batches
+                    return {readEntries: (resolve) => setTimeout(() => {
+                        resolve(children.slice(at, at + 3));
+                        at += 3;
+                    }, 0)};
+                }});
             const transfer = new DataTransfer();
-            transfer.items.add(new File([], entry.name));
+            transfer.items.add(new File([], top));
             const item = transfer.items[0];
-            Object.defineProperty(item, 'webkitGetAsEntry', {value: () => entry});
-            document.getElementById('drop-zone').dispatchEvent(
-                new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true}));"""))
+            Object.defineProperty(item, 'webkitGetAsEntry', {value: () => folderEntry(top)});
+            const event = new DragEvent('drop', {bubbles: true, cancelable: true});
+            // The same item object each time the page asks for it.
+            Object.defineProperty(event, 'dataTransfer', {value: {items: [item]}});
+            document.getElementById('drop-zone').dispatchEvent(event);"""))
 
     def measure(self, start, end):
         """Seconds between the last marks `start` and `end` the page made."""
