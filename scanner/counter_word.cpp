@@ -73,9 +73,8 @@ DecimalExpansion ExactExpansion(float magnitude) {
   if (reversed.size() <= expansion.fraction_digits) {
     reversed.resize(expansion.fraction_digits + 1, 0);
   }
-  for (auto digit = reversed.rbegin(); digit != reversed.rend(); ++digit) {
-    expansion.digits.push_back(static_cast<char>('0' + *digit));
-  }
+  expansion.digits.assign(reversed.rbegin(), reversed.rend());
+  for (char& digit : expansion.digits) digit = static_cast<char>('0' + digit);
   return expansion;
 }
 

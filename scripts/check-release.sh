@@ -5,8 +5,9 @@
 # artifacts (identical SHA256SUMS; diffoscope shows where they differ when
 # they do). Then checks the first build's dist/: its files and sums, the
 # hardening of every program, lintian on the .deb, the manual page, the
-# Windows README, and that every program prints the README's example report
-# on samples/ (the aarch64 one through qemu, the Windows one under Wine).
+# Windows README, that every program prints the README's example report
+# on samples/ (the aarch64 one through qemu, the Windows one under Wine), and
+# that the web page is one file that shows that report in headless Chromium.
 # Uses nothing of the developer's build trees. Uncommitted changes are not
 # part of the check: it builds the commit.
 set -euo pipefail
@@ -14,7 +15,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 scripts/ensure-packages.sh git lintian devscripts pev man-db file unzip qemu-user-static \
-  binutils-mingw-w64-x86-64 wine wine64
+  binutils-mingw-w64-x86-64 wine wine64 chromium chromium-driver python3-selenium
 commit=$(git rev-parse HEAD)
 git diff --quiet HEAD || echo "note: uncommitted changes are left out: this checks commit $commit"
 
@@ -69,6 +70,7 @@ echo "== dist/ of version $version"
 expected="SHA256SUMS
 dumpscan-$version-linux-aarch64.tar.gz
 dumpscan-$version-linux-x86_64.tar.gz
+dumpscan-$version-web.html
 dumpscan-$version-windows-x86_64.zip
 dumpscan_$version-1_amd64.deb"
 [ "$(cd "$dist" && LC_ALL=C ls)" = "$expected" ] || fail "dist/ holds $(ls "$dist" | tr '\n' ' ')"
@@ -232,6 +234,29 @@ check_report "the Windows program (Wine)" "$work/windows.out"
 cmp -s "$work/deb.out" "$work/x86_64.out" && cmp -s "$work/deb.out" "$work/aarch64.out" ||
   fail "the Linux programs differ in their bytes"
 cd "$root"
+
+echo "== the web page"
+page=$dist/dumpscan-$version-web.html
+echo "$(stat -c %s "$page") bytes"
+# One file: nothing loaded from elsewhere, and a policy that forbids it.
+grep -Eq '<(script|img|iframe)[^>]* src=' "$page" && fail "the page loads a file of its own"
+grep -o '<link[^>]*>' "$page" | grep -v 'href="data:' && fail "the page links to a file"
+grep -q "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none';[^\"]*connect-src 'none'" \
+  "$page" || fail "the page has no policy that forbids connections"
+# In headless Chromium, opened as a file, on samples/: the README's report,
+# and no request but the page itself.
+if /usr/bin/python3 tests/browser/browser_support.py report "$page" "$work/samples" \
+     >"$work/web.out"; then
+  # A page does not wait: no prompt.
+  if blocks <"$work/web.out" | cmp -s - <(grep -vx 'Press ENTER' "$work/expected"); then
+    echo "the web page: the README's report"
+  else
+    fail "the web page does not show the README's report on samples/"
+    head -n 20 "$work/web.out"
+  fi
+else
+  fail "the web page could not be run in Chromium"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "release check: $failures failures" >&2

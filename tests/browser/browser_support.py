@@ -130,6 +130,7 @@ class Browser:
         self.driver.quit()
 
     def open_url(self, url):
+        self.requests()  # those of the browser's own start page
         self.page_url = url
         self.driver.get(url)
         WebDriverWait(self.driver, 20).until(
