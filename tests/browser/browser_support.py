@@ -6,6 +6,7 @@ Also a small command line, for the release check and the docs' screenshot:
   browser_support.py screenshot PAGE FOLDER PNG WIDTH [dark]
 """
 
+import base64
 import json
 import os
 import pathlib
@@ -278,13 +279,14 @@ class Browser:
         raise AssertionError(f'{name} was not saved into {self.downloads}: '
                              f'{[p.name for p in self.downloads.iterdir()]}')
 
-    def screenshot(self, png):
-        height = self.js('return document.documentElement.scrollHeight')
-        width = self.js('return window.innerWidth')
-        self.driver.set_window_size(width, 100)
-        outer = self.js('return window.outerHeight - window.innerHeight')
-        self.driver.set_window_size(width, height + outer)
-        self.driver.save_screenshot(str(png))
+    def screenshot(self, png, width):
+        """The whole page at `width` CSS pixels, as a phone or desktop shows it."""
+        metrics = {'width': width, 'height': 800, 'deviceScaleFactor': 1, 'mobile': width < 600}
+        self.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', metrics)
+        metrics['height'] = self.js('return document.documentElement.scrollHeight')
+        self.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', metrics)
+        shot = self.driver.execute_cdp_cmd('Page.captureScreenshot', {'format': 'png'})
+        pathlib.Path(png).write_bytes(base64.b64decode(shot['data']))
 
 
 def main(argv):
@@ -304,11 +306,11 @@ def main(argv):
                 browser.quit()
         elif argv[1] == 'screenshot' and len(argv) in (6, 7):
             dark = len(argv) == 7 and argv[6] == 'dark'
-            browser = Browser(work / 'profile', work / 'downloads', width=int(argv[5]), dark=dark)
+            browser = Browser(work / 'profile', work / 'downloads', dark=dark)
             try:
                 browser.open_file(argv[2])
                 browser.choose_folder(pathlib.Path(argv[3]).resolve())
-                browser.screenshot(argv[4])
+                browser.screenshot(argv[4], int(argv[5]))
             finally:
                 browser.quit()
         else:
