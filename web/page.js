@@ -211,7 +211,10 @@
     event.preventDefault();
     dropZone.classList.remove('over');
     performance.mark('dumpscan-chosen');
-    show(await droppedCandidates(event.dataTransfer));
+    // A folder takes a while to walk: a choice made meanwhile wins.
+    const mine = ++run;
+    const candidates = await droppedCandidates(event.dataTransfer);
+    if (mine === run) show(candidates);
   });
 
   $('choose-folder').addEventListener('click', () => folderInput.click());
