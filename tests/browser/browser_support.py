@@ -125,6 +125,13 @@ class Browser:
         self.driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
         self.driver.execute_cdp_cmd('Browser.setDownloadBehavior',
                                     {'behavior': 'allow', 'downloadPath': str(self.downloads)})
+        # Whatever the page's policy blocks (a request it tried, a script or
+        # style it would not run) is noted before the page's own code runs.
+        self.driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument', {'source': """
+            window.policyViolations = [];
+            document.addEventListener('securitypolicyviolation', (event) => {
+                window.policyViolations.push(event.violatedDirective + ' ' + event.blockedURI);
+            });"""})
         self.page_url = None
 
     def quit(self):
@@ -142,6 +149,9 @@ class Browser:
 
     def js(self, script, *args):
         return self.driver.execute_script(script, *args)
+
+    def policy_violations(self):
+        return self.js('return window.policyViolations || []')
 
     def requests(self):
         """The URLs of every request since the last call."""

@@ -52,7 +52,9 @@ class PageTest(unittest.TestCase):
         self.browser.requests()  # drops those of earlier tests
 
     def tearDown(self):
-        # The page fetches nothing: the only request is the page itself.
+        # The page fetches nothing: the only request is the page itself; and
+        # nothing it does runs into its own policy.
+        self.assertEqual(self.browser.policy_violations(), [])
         for url in self.browser.requests():
             self.assertTrue(url == self.browser.page_url or url.startswith(('data:', 'blob:')),
                             f'the page requested {url}')
