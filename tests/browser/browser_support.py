@@ -8,7 +8,6 @@ Also a small command line, for the release check and the docs' screenshot:
 
 import base64
 import json
-import os
 import pathlib
 import shutil
 import subprocess

@@ -10,12 +10,10 @@ and make no request to anywhere.
 
 import argparse
 import http.server
-import json
 import os
 import pathlib
 import shutil
 import socketserver
-import subprocess
 import sys
 import tempfile
 import threading
