@@ -1,7 +1,6 @@
 #include "scanner/counter_word.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 #include "scanner/record_block.h"
@@ -39,19 +38,55 @@ namespace {
 
 std::u16string Widen(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
-// Exact digits of |x| rounded at `decimals`, ties away from zero. A float's
-// full expansion has at most 149 fractional digits, so printing one digit
-// past the cut (and at least 150) gives the exact value, and rounding the
-// text is exact too.
-std::string RoundedDigits(double magnitude, int decimals) {
-  constexpr int kFloatDigits = 150;
-  const int precision = std::max(decimals + 1, kFloatDigits);
-  std::string text(static_cast<std::size_t>(precision) + 64, '\0');
-  const auto result = std::to_chars(text.data(), text.data() + text.size(), magnitude,
-                                    std::chars_format::fixed, precision);
-  text.resize(static_cast<std::size_t>(result.ptr - text.data()));
-  const std::size_t point = text.find('.');
+// The exact decimal expansion of a finite, non-negative float m * 2^e:
+// digits, and how many of them follow the point. Plain long multiplication
+// on decimal digits (least significant first): for e < 0 the value is
+// m * 5^-e / 10^-e, so the digits of m * 5^-e with -e of them after the point.
+struct DecimalExpansion {
+  std::string digits;  // most significant first
+  std::size_t fraction_digits = 0;
+};
+
+DecimalExpansion ExactExpansion(float magnitude) {
+  int exponent = 0;
+  const float fraction = std::frexp(magnitude, &exponent);
+  auto mantissa = static_cast<std::uint32_t>(std::ldexp(fraction, 24));
+  exponent -= 24;
+  std::string reversed;
+  do {
+    reversed.push_back(static_cast<char>(mantissa % 10));
+    mantissa /= 10;
+  } while (mantissa != 0);
+  const unsigned factor = exponent < 0 ? 5 : 2;
+  for (int k = 0; k < std::abs(exponent); ++k) {
+    unsigned carry = 0;
+    for (char& digit : reversed) {
+      const unsigned product = static_cast<unsigned>(digit) * factor + carry;
+      digit = static_cast<char>(product % 10);
+      carry = product / 10;
+    }
+    if (carry != 0) reversed.push_back(static_cast<char>(carry));
+  }
+  DecimalExpansion expansion;
+  expansion.fraction_digits = exponent < 0 ? static_cast<std::size_t>(-exponent) : 0;
+  // At least one digit before the point.
+  if (reversed.size() <= expansion.fraction_digits) {
+    reversed.resize(expansion.fraction_digits + 1, 0);
+  }
+  expansion.digits.assign(reversed.rbegin(), reversed.rend());
+  for (char& digit : expansion.digits) digit = static_cast<char>('0' + digit);
+  return expansion;
+}
+
+// Exact digits of a finite, non-negative float rounded at `decimals`, ties
+// away from zero: the full expansion, cut one digit past the last one kept,
+// then rounded as text.
+std::string RoundedDigits(float magnitude, int decimals) {
+  const DecimalExpansion expansion = ExactExpansion(magnitude);
+  const std::size_t point = expansion.digits.size() - expansion.fraction_digits;
+  std::string text = expansion.digits.substr(0, point) + '.' + expansion.digits.substr(point);
   const auto cut = point + 1 + static_cast<std::size_t>(decimals);
+  if (text.size() <= cut) text.resize(cut + 1, '0');
   const bool round_up = text[cut] >= '5';
   text.resize(decimals > 0 ? cut : point);
   if (round_up) {
@@ -102,7 +137,7 @@ std::u16string FormatFixed(float x, int decimals) {
     }
   }
   std::u16string text(sign);
-  return text + Widen(RoundedDigits(magnitude, decimals));
+  return text + Widen(RoundedDigits(std::fabs(x), decimals));
 }
 
 }  // namespace dumpscan

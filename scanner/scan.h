@@ -3,12 +3,9 @@
 // the closing prompt.
 
 #include "scanner/dump_files.h"
+#include "scanner/dump_report.h"
 
 namespace dumpscan {
-
-/// Where the two stored forms of the reading sit in a dump.
-inline constexpr std::uint64_t kRecordBlockOffset = 0x774;
-inline constexpr std::uint64_t kCounterWordOffset = 0x788;
 
 /// Prints, for each dump entry of `path` in enumeration order, its name, the
 /// "0x774: " line when the record block could be read whole, the "0x788: "

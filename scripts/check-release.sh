@@ -10,7 +10,8 @@
 # files, sums and modes, BUILDINFO, the hardening of every program, lintian
 # on the .deb, the manual page, the Windows README, and that every program
 # prints the README's example report on samples/ (the aarch64 and armhf
-# ones through qemu, the Windows one under Wine).
+# ones through qemu, the Windows one under Wine), and that the web page is
+# one file that shows that report in headless Chromium.
 # Uses nothing of the developer's build trees. Uncommitted changes are not
 # part of the check: it builds the commit.
 set -euo pipefail
@@ -18,7 +19,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 scripts/ensure-packages.sh git lintian devscripts pev man-db file unzip qemu-user-static \
-  binutils-mingw-w64-x86-64 wine wine64 faketime
+  binutils-mingw-w64-x86-64 wine wine64 faketime chromium chromium-driver python3-selenium
 commit=$(git rev-parse HEAD)
 git diff --quiet HEAD || echo "note: uncommitted changes are left out: this checks commit $commit"
 
@@ -94,6 +95,7 @@ SHA256SUMS
 dumpscan-$version-linux-aarch64.tar.gz
 dumpscan-$version-linux-armhf.tar.gz
 dumpscan-$version-linux-x86_64.tar.gz
+dumpscan-$version-web.html
 dumpscan-$version-windows-x86_64.zip
 dumpscan_$version-1_amd64.deb"
 [ "$(cd "$dist" && LC_ALL=C ls)" = "$expected" ] || fail "dist/ holds $(ls "$dist" | tr '\n' ' ')"
@@ -308,6 +310,29 @@ for out in x86_64 aarch64 armhf; do
   cmp -s "$work/deb.out" "$work/$out.out" || fail "the $out program's report differs from the .deb's"
 done
 cd "$root"
+
+echo "== the web page"
+page=$dist/dumpscan-$version-web.html
+echo "$(stat -c %s "$page") bytes"
+# One file: nothing loaded from elsewhere, and a policy that forbids it.
+grep -Eq '<(script|img|iframe)[^>]* src=' "$page" && fail "the page loads a file of its own"
+grep -o '<link[^>]*>' "$page" | grep -v 'href="data:' && fail "the page links to a file"
+grep -q "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none';[^\"]*connect-src 'none'" \
+  "$page" || fail "the page has no policy that forbids connections"
+# In headless Chromium, opened as a file, on samples/: the README's report,
+# and no request but the page itself.
+if /usr/bin/python3 tests/browser/browser_support.py report "$page" "$work/samples" \
+     >"$work/web.out"; then
+  # A page does not wait: no prompt.
+  if blocks <"$work/web.out" | cmp -s - <(grep -vx 'Press ENTER' "$work/expected"); then
+    echo "the web page: the README's report"
+  else
+    fail "the web page does not show the README's report on samples/"
+    head -n 20 "$work/web.out"
+  fi
+else
+  fail "the web page could not be run in Chromium"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "release check: $failures failures" >&2

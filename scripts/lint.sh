@@ -10,17 +10,19 @@ cd "$(dirname "$0")/.."
 
 scripts/ensure-packages.sh cmake ninja-build g++ libgtest-dev libbenchmark-dev clang-format \
   clang-tidy clang libfuzzer-14-dev libclang-rt-14-dev g++-mingw-w64-x86-64 \
-  binutils-mingw-w64-x86-64 googletest
+  binutils-mingw-w64-x86-64 googletest emscripten nodejs
 
 mapfile -t sources < <(git ls-files '*.cpp' '*.h' '*.c')
 echo "== clang-format: ${#sources[@]} files"
 clang-format --dry-run -Werror "${sources[@]}"
 
 # Compile commands of the builds that hold every source: the native one
-# (tool, tests, timing programs), the Windows one and the fuzzers'.
-for preset in native windows fuzz; do cmake --preset "$preset" >/dev/null; done
+# (tool, tests, timing programs), the Windows one, the fuzzers' and the web
+# page's.
+for preset in native windows fuzz web; do cmake --preset "$preset" >/dev/null; done
 
-mapfile -t posix < <(git ls-files '*.cpp' | grep -v '_win32' | grep -v '^fuzz/')
+mapfile -t posix < <(git ls-files '*.cpp' | grep -v '_win32' | grep -v '^fuzz/' | grep -v '^web/')
+mapfile -t web < <(git ls-files 'web/*.cpp')
 mapfile -t windows < <(git ls-files '*_win32.cpp')
 mapfile -t fuzzers < <(git ls-files 'fuzz/*.cpp')
 
@@ -50,5 +52,12 @@ printf '%s\n' "${fuzzers[@]}" |
 echo "== clang-tidy: ${#windows[@]} Windows files"
 printf '%s\n' "${windows[@]}" |
   quiet xargs -P "$(nproc)" -n 4 clang-tidy -p build/windows --quiet "${mingw_includes[@]}" || status=1
+echo "== clang-tidy: ${#web[@]} web files"
+# emcc finds its own headers; clang is told where they are.
+printf '%s\n' "${web[@]}" |
+  quiet xargs -P "$(nproc)" -n 4 clang-tidy -p build/web --quiet \
+    --extra-arg=--target=wasm32-unknown-emscripten \
+    --extra-arg=--sysroot=/usr/share/emscripten/cache/sysroot --extra-arg=-D__EMSCRIPTEN__ ||
+  status=1
 [ "$status" -eq 0 ] && echo "lint: no findings"
 exit "$status"

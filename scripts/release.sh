@@ -6,6 +6,7 @@
 #   dumpscan-VERSION-linux-armhf.tar.gz     the same for 32-bit Arm (static,
 #                                           not static-pie: Debian 12 has none)
 #   dumpscan_VERSION-1_amd64.deb            the Debian package
+#   dumpscan-VERSION-web.html               the web page, one self-contained file
 #   BUILDINFO                               what the bytes came from: the commit,
 #                                           SOURCE_DATE_EPOCH and the Debian
 #                                           versions of the build tools
@@ -25,7 +26,7 @@ root=$PWD
 arch=$(dpkg --print-architecture)
 [ "$arch" = amd64 ] || { echo "release.sh: builds on amd64 only, not $arch" >&2; exit 1; }
 scripts/ensure-packages.sh cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
-  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf dpkg-dev zip
+  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf dpkg-dev zip emscripten nodejs
 
 # Zip stores local times and sort follows the locale: both are fixed here.
 export LC_ALL=C TZ=UTC
@@ -47,7 +48,8 @@ version=$(sed -n 's/^project(dumpscan VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt
 [ -n "$version" ] || { echo "release.sh: no version in CMakeLists.txt" >&2; exit 1; }
 deb_version=$version-1
 
-presets=(release-linux release-linux-static release-linux-aarch64 release-linux-armhf release-windows)
+presets=(release-linux release-linux-static release-linux-aarch64 release-linux-armhf release-windows
+         release-web)
 for preset in "${presets[@]}"; do rm -rf "build/$preset"; done
 rm -rf dist
 mkdir dist
@@ -127,6 +129,10 @@ mkdir "$package/DEBIAN"
 normalise "$package"
 dpkg-deb --root-owner-group -Zxz --build "$package" "dist/dumpscan_${deb_version}_$arch.deb" >/dev/null
 
+# The web page as it is: one file, nothing to pack.
+install -m 644 build/release-web/web/dumpscan.html "dist/dumpscan-$version-web.html"
+touch -d "$stamp" "dist/dumpscan-$version-web.html"
+
 # What the bytes came from, for anyone who rebuilds them: the same commit,
 # SOURCE_DATE_EPOCH and Debian package versions give the same files.
 buildinfo_packages=(
@@ -138,6 +144,7 @@ buildinfo_packages=(
   libstdc++-12-dev-armhf-cross libgcc-12-dev-armhf-cross libc6-dev-armhf-cross
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix gcc-mingw-w64-base
   binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev mingw-w64-common
+  emscripten binaryen nodejs
 )
 {
   echo "Source: dumpscan $version"

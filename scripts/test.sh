@@ -2,6 +2,7 @@
 # Builds every configuration and runs every test leg: the optimised native
 # build with the whole-domain checks, the Windows program cross-built with
 # mingw-w64 and tested under Wine on a virtual screen, the sanitizer build,
+# the web page (WebAssembly, tested under node and in headless Chromium),
 # and a short fuzzing pass. Every leg runs even when an earlier one failed;
 # each leg's result is printed at the end, and the script fails when any did.
 set -uo pipefail
@@ -63,6 +64,17 @@ clang_libcxx_leg() {
   preset_leg clang-libcxx
 }
 
+# The web page: built with emscripten, the engine's tests under node, the
+# page in headless Chromium compared with the native program, which this leg
+# builds first (only its program and fixture writer) so that it stands alone.
+web_leg() {
+  scripts/ensure-packages.sh cmake ninja-build g++ libgtest-dev libbenchmark-dev googletest \
+    emscripten nodejs chromium chromium-driver python3-selenium
+  cmake --preset native
+  cmake --build --preset native --target dumpscan make_samples
+  preset_leg web
+}
+
 scripts/ensure-packages.sh cmake ninja-build g++ libgtest-dev libbenchmark-dev || exit 1
 
 # Wine's server outlives the tests by a minute; it must not outlive the run.
@@ -72,6 +84,7 @@ leg native preset_leg native
 leg windows windows_leg
 leg asan preset_leg asan
 leg clang-libcxx clang_libcxx_leg
+leg web web_leg
 leg linux-arm64 cross_leg linux-arm64 g++-aarch64-linux-gnu
 leg linux-s390x cross_leg linux-s390x g++-s390x-linux-gnu
 leg linux-armhf cross_leg linux-armhf g++-arm-linux-gnueabihf

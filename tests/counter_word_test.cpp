@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <limits>
 #include <string>
 
@@ -80,6 +82,42 @@ INSTANTIATE_TEST_SUITE_P(
                     FixedCase{0.1f, 10, u"0.1000000015"},
                     FixedCase{1e30f, 2, u"1000000015047466219876688855040.00"},
                     FixedCase{-9.5f, 0, u"-10"}, FixedCase{1.5f, -3, u"2"}));
+
+#if defined(__cpp_lib_to_chars)
+// Where the standard library has an exact fixed-point conversion, the text
+// past the fast path (many decimals, huge values) must agree with it for
+// floats of every exponent, but for exact ties, which it rounds to even and
+// FormatFixed away from zero (the table above has those).
+TEST(FormatFixedTest, AgreesWithTheLibrarysExactConversionOutsideTies) {
+  constexpr int kAllDigits = 200;  // past a float's 149 fractional digits
+  std::string full(512, '\0');
+  std::string rounded(512, '\0');
+  auto to_fixed = [](std::string& out, double value, int decimals) {
+    const auto end = std::to_chars(out.data(), out.data() + out.size(), value,
+                                   std::chars_format::fixed, decimals);
+    return std::string(out.data(), end.ptr);
+  };
+  for (int exponent = -149; exponent <= 104; ++exponent) {
+    for (const std::uint32_t mantissa : {1u, 3u, 0x800001u, 0xABCDEFu, 0xFFFFFFu}) {
+      const float x = std::ldexp(static_cast<float>(mantissa), exponent);
+      if (!std::isfinite(x) || x == 0) continue;
+      const std::string exact = to_fixed(full, x, kAllDigits);
+      for (const int decimals : {0, 2, 8, 9, 20, 60, 149, kAllDigits}) {
+        const std::size_t cut = exact.find('.') + 1 + static_cast<std::size_t>(decimals);
+        const bool tie = cut < exact.size() && exact[cut] == '5' &&
+                         exact.find_first_not_of('0', cut + 1) == std::string::npos;
+        if (tie) continue;
+        std::string expected(1, '-');
+        expected += to_fixed(rounded, x, decimals);
+        const std::u16string negative(expected.begin(), expected.end());
+        EXPECT_EQ(FormatFixed(x, decimals), negative.substr(1))
+            << "mantissa " << mantissa << " exponent " << exponent << " decimals " << decimals;
+        EXPECT_EQ(FormatFixed(-x, decimals), negative);
+      }
+    }
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace dumpscan

@@ -25,6 +25,8 @@ constexpr std::uint32_t kCounts = 1u << 28;
 template <typename Body>
 std::uint64_t ParallelCount(std::uint32_t end, Body body) {
   const unsigned workers = std::max(1u, std::thread::hardware_concurrency());
+  // One core, or a build without threads (WebAssembly): no thread at all.
+  if (workers == 1) return body(std::uint32_t{0}, end);
   std::atomic<std::uint64_t> failures{0};
   std::vector<std::thread> threads;
   for (unsigned w = 0; w < workers; ++w) {

@@ -1,0 +1,88 @@
+// What the page calls: the engine's name rule, name display and per-dump
+// report, over buffers in the module's memory. The page writes a name (UTF-16
+// code units, as JavaScript strings hold them) and the bytes it read, calls,
+// and reads the lines back; nothing here keeps anything from one dump to the
+// next but the last result.
+
+#include <emscripten/emscripten.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "scanner/dump_name.h"
+#include "scanner/dump_report.h"
+
+namespace {
+
+std::u16string name_buffer;
+std::array<std::uint8_t, dumpscan::kDumpBytesSize> bytes_buffer{};
+
+// A line of the last block described, with its verdict as the page shows it.
+enum class Verdict : int { kNone = 0, kOk = 1, kCheckFailed = 2 };
+struct BlockLine {
+  std::u16string text;
+  Verdict verdict;
+};
+std::vector<BlockLine> block;
+
+std::u16string_view Name(std::size_t length) {
+  return std::u16string_view(name_buffer).substr(0, length);
+}
+
+}  // namespace
+
+extern "C" {
+
+/// Where in the file, and how many bytes, the page reads for each dump.
+EMSCRIPTEN_KEEPALIVE unsigned dumpscan_read_offset() {
+  return static_cast<unsigned>(dumpscan::kRecordBlockOffset);
+}
+EMSCRIPTEN_KEEPALIVE unsigned dumpscan_read_size() {
+  return static_cast<unsigned>(dumpscan::kDumpBytesSize);
+}
+
+/// Room for a name of `length` UTF-16 code units; valid until the next call.
+EMSCRIPTEN_KEEPALIVE char16_t* dumpscan_name_buffer(std::size_t length) {
+  name_buffer.assign(length, u'\0');
+  return name_buffer.data();
+}
+
+/// Room for the dumpscan_read_size() bytes read from dumpscan_read_offset().
+EMSCRIPTEN_KEEPALIVE std::uint8_t* dumpscan_bytes_buffer() { return bytes_buffer.data(); }
+
+/// 1 when the name in the name buffer (its first `length` units) is a dump's.
+EMSCRIPTEN_KEEPALIVE int dumpscan_is_dump_name(std::size_t length) {
+  return dumpscan::IsDumpName(Name(length)) ? 1 : 0;
+}
+
+/// Describes the dump named in the name buffer of which `got` bytes arrived
+/// in the bytes buffer (0 for a file that could not be read): its block of
+/// lines, as the console program prints them, is the name line, the report
+/// lines and an empty line. Returns the number of lines.
+EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_describe(std::size_t name_length, std::size_t got) {
+  block.clear();
+  block.push_back({dumpscan::DisplayName(Name(name_length)), Verdict::kNone});
+  for (auto& line : dumpscan::DescribeDumpBytes(bytes_buffer, got)) {
+    block.push_back(
+        {std::move(line.text), line.check_failed ? Verdict::kCheckFailed : Verdict::kOk});
+  }
+  block.push_back({u"", Verdict::kNone});
+  return block.size();
+}
+
+/// Line `i` of the last block described: its UTF-16 text, its length in code
+/// units, and its verdict (0 none, 1 OK, 2 check failed).
+EMSCRIPTEN_KEEPALIVE const char16_t* dumpscan_line_text(std::size_t i) {
+  return block.at(i).text.data();
+}
+EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_line_length(std::size_t i) {
+  return block.at(i).text.size();
+}
+EMSCRIPTEN_KEEPALIVE int dumpscan_line_verdict(std::size_t i) {
+  return static_cast<int>(block.at(i).verdict);
+}
+
+}  // extern "C"

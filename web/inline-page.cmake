@@ -1,0 +1,63 @@
+# Makes the one-file page: the page template with its style and its script
+# (the engine's generated module, then the page's own code) put inline, and a
+# Content-Security-Policy that allows exactly that style and that script by
+# their SHA-256 hashes.
+#   cmake -DTEMPLATE=page.html -DSTYLE=page.css -DENGINE=engine.js
+#         -DPAGE_SCRIPT=page.js -DOUTPUT=dumpscan.html -P inline-page.cmake
+
+cmake_policy(VERSION 3.25)
+
+foreach(variable TEMPLATE STYLE ENGINE PAGE_SCRIPT OUTPUT)
+  if(NOT DEFINED ${variable})
+    message(FATAL_ERROR "inline-page.cmake: ${variable} is not set")
+  endif()
+endforeach()
+
+# Base64 of the SHA-256 of `text`, the form a CSP hash source takes.
+function(sha256_base64 text out)
+  string(SHA256 hex "${text}")
+  set(alphabet "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/")
+  set(result "")
+  # 32 bytes: ten groups of three bytes, then two bytes and one "=".
+  foreach(start RANGE 0 58 6)
+    string(SUBSTRING "${hex}" ${start} 6 group)
+    math(EXPR value "0x${group}")
+    foreach(shift 18 12 6 0)
+      math(EXPR index "(${value} >> ${shift}) & 63")
+      string(SUBSTRING "${alphabet}" ${index} 1 char)
+      string(APPEND result "${char}")
+    endforeach()
+  endforeach()
+  string(SUBSTRING "${hex}" 60 4 group)
+  math(EXPR value "0x${group} << 2")
+  foreach(shift 12 6 0)
+    math(EXPR index "(${value} >> ${shift}) & 63")
+    string(SUBSTRING "${alphabet}" ${index} 1 char)
+    string(APPEND result "${char}")
+  endforeach()
+  set(${out} "${result}=" PARENT_SCOPE)
+endfunction()
+
+file(READ "${TEMPLATE}" page)
+file(READ "${STYLE}" style)
+file(READ "${ENGINE}" engine)
+file(READ "${PAGE_SCRIPT}" page_script)
+string(STRIP "${engine}" engine)
+set(script "\n${engine}\n${page_script}")
+# Inline text must not end its own element early.
+if(script MATCHES "</[sS][cC][rR][iI][pP][tT]" OR style MATCHES "</[sS][tT][yY][lL][eE]")
+  message(FATAL_ERROR "inline-page.cmake: the script or style holds its own end tag")
+endif()
+sha256_base64("${script}" script_hash)
+sha256_base64("${style}" style_hash)
+foreach(token SCRIPT_HASH STYLE_HASH STYLE SCRIPT)
+  string(FIND "${page}" "@${token}@" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "inline-page.cmake: the template has no @${token}@")
+  endif()
+endforeach()
+string(REPLACE "@SCRIPT_HASH@" "sha256-${script_hash}" page "${page}")
+string(REPLACE "@STYLE_HASH@" "sha256-${style_hash}" page "${page}")
+string(REPLACE "@STYLE@" "${style}" page "${page}")
+string(REPLACE "@SCRIPT@" "${script}" page "${page}")
+file(WRITE "${OUTPUT}" "${page}")
