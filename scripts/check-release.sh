@@ -124,7 +124,8 @@ modes() {
     *.zip) zipinfo "$1" | awk 'NF >= 9 && $1 ~ /^[-dl][-rwxsStT]+$/ { print $1, $NF }' ;;
   esac
 }
-for file in "$dist"/dumpscan[-_]*; do
+# The page is a single file, not an archive: it has no members.
+for file in "$dist"/dumpscan[-_]*.tar.gz "$dist"/dumpscan[-_]*.deb "$dist"/dumpscan[-_]*.zip; do
   odd=$(modes "$file" | grep -Ev '^(drwxr-xr-x|-rwxr-xr-x|-rw-r--r--) ' || true)
   [ -z "$odd" ] || fail "$(basename "$file") has members of other modes: $odd"
   [ -n "$(modes "$file")" ] || fail "$(basename "$file"): no members listed"
