@@ -206,7 +206,8 @@ class ConsoleProgram {
     return found;
   }
 
-  std::wstring Title() const {
+  /// The title of the console joined: the one this process is attached to.
+  static std::wstring Title() {
     std::wstring title(1024, L'\0');
     title.resize(GetConsoleTitleW(title.data(), static_cast<DWORD>(title.size())));
     return title;
@@ -297,7 +298,7 @@ void ExpectWaitingAtThePrompt(const ConsoleProgram& tool, const ExpectedDumps& d
   shown.resize(*prompt + 1);
   const std::string text = AsRedirectedOutput(shown);
   EXPECT_EQ(text, testing_support::ExpectedOutput(dumps, text)) << Shown(shown);
-  EXPECT_EQ(ToUtf8(tool.Title()), ToUtf8(default_title));
+  EXPECT_EQ(ToUtf8(ConsoleProgram::Title()), ToUtf8(default_title));
   std::this_thread::sleep_for(kWatch);
   EXPECT_TRUE(tool.Running()) << "ended without input";
   EXPECT_EQ(TextAfter(tool.Rows(), *prompt), L"") << "wrote more after the prompt";
@@ -319,7 +320,7 @@ void LearnPlatformDefaults(const fs::path& directory, const std::wstring& progra
   ASSERT_TRUE(idle.ready()) << "no console to attach to";
   ASSERT_TRUE(idle.AwaitRow(L"ready").has_value()) << Shown(idle.Rows());
   // The platform names a console after the program that opened it.
-  std::wstring title = idle.Title();
+  std::wstring title = ConsoleProgram::Title();
   const std::size_t at = title.find(idle_path);
   ASSERT_NE(at, std::wstring::npos)
       << "a default title without the program's path: " << ToUtf8(title);

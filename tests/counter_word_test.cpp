@@ -102,9 +102,9 @@ void MultiplyAdd(Limbs& n, std::uint32_t factor, std::uint32_t addend) {
 // n = floor(n / divisor); returns the remainder.
 std::uint32_t DivideBy(Limbs& n, std::uint32_t divisor) {
   std::uint64_t rest = 0;
-  for (auto limb = n.rbegin(); limb != n.rend(); ++limb) {
-    const std::uint64_t part = (rest << 32) | *limb;
-    *limb = static_cast<std::uint32_t>(part / divisor);
+  for (std::size_t k = n.size(); k-- > 0;) {
+    const std::uint64_t part = (rest << 32) | n[k];
+    n[k] = static_cast<std::uint32_t>(part / divisor);
     rest = part % divisor;
   }
   while (!n.empty() && n.back() == 0) n.pop_back();
