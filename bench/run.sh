@@ -27,7 +27,8 @@
 # as in a scripted run of the tool. The three programs are timed in
 # alternating rounds (one hyperfine call per round, with its own warmup), so
 # a change in the machine's load during the run falls on all three alike;
-# minimum and median are over all rounds. The last line reads
+# minimum and median are over all rounds (bench/summarise.py makes each
+# table row from hyperfine's exports). The last line reads
 # "floor ratio at N files: X.XX" for the largest size, the ratio of the
 # median times.
 set -euo pipefail
@@ -112,23 +113,7 @@ PY
       exit 1
     fi
     local row
-    row=$(python3 - "$n" "$work"/windows-"$n"-*.json <<'PY'
-import json, statistics, sys
-times = {}
-for path in sys.argv[2:]:
-    for r in json.load(open(path))["results"]:
-        times.setdefault(r["command"], []).extend(r["times"])
-low = {name: min(t) for name, t in times.items()}
-med = {name: statistics.median(t) for name, t in times.items()}
-def ms(name):
-    return "%.1f / %.1f ms (%d runs)" % (low[name] * 1e3, med[name] * 1e3, len(times[name]))
-ratio = med["dumpscan"] / med["floor"]
-n = int(sys.argv[1])
-print("%.2f" % ratio)
-print("| %s | %s | %s | %.2f (%.2f) |" % ("empty" if n == 0 else "%d dumps" % n, ms("dumpscan"),
-      ms("floor"), ratio, low["dumpscan"] / low["floor"]))
-PY
-    )
+    row=$(python3 "$root/bench/summarise.py" windows "$n" "$work"/windows-"$n"-*.json)
     windows_ratio=$(head -n1 <<<"$row")
     tail -n1 <<<"$row" >>"$windows_summary"
     tail -n1 <<<"$row"
@@ -229,22 +214,8 @@ for dir in empty dumps-10; do
       --export-json "$work/startup-$dir-$round.json" "${programs[@]}" </dev/null >/dev/null
   done
   cd "$root"
-  python3 - "$dir" "$work"/startup-"$dir"-*.json >>"$startup_summary" <<'EOF'
-import json, statistics, sys
-times = {}
-for path in sys.argv[2:]:
-    for r in json.load(open(path))["results"]:
-        times.setdefault(r["command"], []).extend(r["times"])
-low = {name: min(t) for name, t in times.items()}
-med = {name: statistics.median(t) for name, t in times.items()}
-def ms(name):
-    return "%.3f / %.3f ms" % (low[name] * 1e3, med[name] * 1e3)
-def ratio(name):
-    return "%.2f (%.2f)" % (med[name] / med["floor"], low[name] / low["floor"])
-label = {"empty": "empty", "dumps-10": "10 dumps"}[sys.argv[1]]
-print("| %s | %s | %s | %s | %s | %s |" % (label, ms("released"), ms("floor"), ms("native"),
-                                           ratio("released"), ratio("native")))
-EOF
+  python3 "$root/bench/summarise.py" startup "$dir" "$work"/startup-"$dir"-*.json \
+    >>"$startup_summary"
 done
 rm -rf "$work/dumps-10"
 echo
@@ -280,34 +251,9 @@ for n in "${sizes[@]}"; do
   rss=$(peak_kib "$dumpscan")
   cd "$root"
 
-  row=$(python3 - "$n" "${calls_dumpscan[$n]}" "${calls_floor[$n]}" "$rss" \
-        "$(stat -c %s "$work/out.dumpscan")" "$(stat -c %s "$work/out.floor")" \
-        "$work"/times-"$n"-*.json <<'EOF'
-import json, statistics, sys
-n, calls_d, calls_f, rss, bytes_d, bytes_f = (int(a) for a in sys.argv[1:7])
-times = {}
-for path in sys.argv[7:]:
-    for r in json.load(open(path))["results"]:
-        times.setdefault(r["command"], []).extend(r["times"])
-low = {name: min(t) for name, t in times.items()}
-med = {name: statistics.median(t) for name, t in times.items()}
-for name, t in times.items():
-    print("%-8s min %8.1f ms  median %8.1f ms  (%d runs)" % (
-        name, low[name] * 1e3, med[name] * 1e3, len(t)), file=sys.stderr)
-def ms(name):
-    return "%.1f / %.1f ms" % (low[name] * 1e3, med[name] * 1e3)
-ratio = med["dumpscan"] / med["floor"]
-print("dumpscan/floor %.2f median, %.2f min; python/dumpscan %.2f median, %.2f min" % (
-    ratio, low["dumpscan"] / low["floor"], med["python"] / med["dumpscan"],
-    low["python"] / low["dumpscan"]), file=sys.stderr)
-print("%.2f" % ratio)
-print("| %d | %s | %s | %s | %.2f (%.2f) | %.1f | %.2f | %.2f | %d KiB |" % (
-    n, ms("dumpscan"), ms("floor"), ms("python"), ratio,
-    low["dumpscan"] / low["floor"], med["python"] / med["dumpscan"],
-    calls_d / n, calls_f / n, rss))
-print("output bytes: dumpscan %d, floor %d" % (bytes_d, bytes_f), file=sys.stderr)
-EOF
-  )
+  row=$(python3 "$root/bench/summarise.py" sizes "$n" "${calls_dumpscan[$n]}" \
+        "${calls_floor[$n]}" "$rss" "$(stat -c %s "$work/out.dumpscan")" \
+        "$(stat -c %s "$work/out.floor")" "$work"/times-"$n"-*.json)
   ratio=$(head -n1 <<<"$row")
   tail -n1 <<<"$row" >>"$summary"
   awk -v d="${calls_dumpscan[$n]}" -v f="${calls_floor[$n]}" -v n="$n" 'BEGIN {

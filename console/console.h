@@ -17,8 +17,10 @@ bool OpenConsoleWindow(std::u16string_view title = {});
 /// anything else gets UTF-16LE bytes without a byte-order mark. Waits while
 /// the output cannot take more, also when it is in non-blocking mode, so no
 /// byte is dropped; failures are ignored. Which of the two the output gets
-/// is decided when the console is opened; on Windows a console write that
-/// fails is made again as bytes.
+/// is decided when the console is opened, on Windows by the first line for a
+/// character device that does not answer as a console (a console handle
+/// opened for writing only, NUL); on Windows a console write that fails is
+/// made again as bytes.
 void PrintLine(std::u16string_view text);
 
 /// Waits for one line of input (also when the input is in non-blocking mode)

@@ -18,12 +18,17 @@ constexpr DWORD kLineInputMode = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | EN
 static_assert(kLineInputMode == 7);
 constexpr DWORD kMaxConsoleUnits = 4096;
 
+enum class OutputKind { kConsole, kConsoleOrDevice, kBytes };
+
 struct ConsoleState {
   HANDLE input = nullptr;  // the standard handles: never closed here
   HANDLE output = nullptr;
-  // Decided once, when the console is opened: a console takes text, and
-  // anything else bytes, so no line costs a call that is bound to fail.
-  bool output_is_console = false;
+  // Decided once: a console takes text, and anything else bytes, so no line
+  // costs a call that is bound to fail. A character device that does not
+  // answer as a console (a console handle opened for writing only, or NUL)
+  // stays undecided until its first line: a console write that takes it
+  // makes it a console, one that fails makes it a device for bytes.
+  OutputKind output_kind = OutputKind::kBytes;
   bool output_on_disk = false;  // a file: flushed before each wait for input
   bool lock_ready = false;
   CRITICAL_SECTION input_lock;  // guards `pending`
@@ -72,9 +77,19 @@ bool OpenConsoleWindow(std::u16string_view title) {
   AllocConsole();
   console.input = GetStdHandle(STD_INPUT_HANDLE);
   console.output = GetStdHandle(STD_OUTPUT_HANDLE);
+  // Every query of a console's state needs read access, so a console handle
+  // opened for writing only fails it like a file would; only a write tells
+  // such a handle from another character device.
   DWORD mode = 0;
-  console.output_is_console = GetConsoleMode(console.output, &mode) != 0;
-  console.output_on_disk = GetFileType(console.output) == FILE_TYPE_DISK;
+  const DWORD type = GetFileType(console.output);
+  if (GetConsoleMode(console.output, &mode)) {
+    console.output_kind = OutputKind::kConsole;
+  } else if (type == FILE_TYPE_CHAR) {
+    console.output_kind = OutputKind::kConsoleOrDevice;
+  } else {
+    console.output_kind = OutputKind::kBytes;
+  }
+  console.output_on_disk = type == FILE_TYPE_DISK;
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
   if (!title.empty()) {
     const std::wstring wide(title.begin(), title.end());
@@ -91,13 +106,20 @@ void PrintLine(std::u16string_view text) {
   std::wstring line(text.begin(), text.end());
   line += L"\r\n";
   const auto units = static_cast<DWORD>(line.size());
-  HANDLE output = Console().output;
+  ConsoleState& console = Console();
   DWORD written = 0;
-  // A console write that fails all the same still leaves the line as bytes.
-  if (!Console().output_is_console ||
-      !WriteConsoleW(output, line.data(), units, &written, nullptr)) {
-    WriteFile(output, line.data(), units * static_cast<DWORD>(sizeof(wchar_t)), &written, nullptr);
+  if (console.output_kind != OutputKind::kBytes) {
+    if (WriteConsoleW(console.output, line.data(), units, &written, nullptr)) {
+      console.output_kind = OutputKind::kConsole;
+      return;
+    }
+    // A console write that fails all the same still leaves the line as
+    // bytes; a device that is no console gets bytes from now on.
+    if (console.output_kind == OutputKind::kConsoleOrDevice)
+      console.output_kind = OutputKind::kBytes;
   }
+  WriteFile(console.output, line.data(), units * static_cast<DWORD>(sizeof(wchar_t)), &written,
+            nullptr);
   // No flush here: a written line is visible to every reader already. On a
   // pipe a flush waits until the reader has taken everything, so a parent
   // that reads only after the tool has ended would wait forever; on a file

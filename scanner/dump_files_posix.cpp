@@ -106,13 +106,15 @@ ListedType TypeOfListing(unsigned char type) {
 // Answers that mean "this file system has no such lock", not "someone holds
 // the file": over NFS an exclusive lock needs write access (EBADF on a file
 // opened for reading), a server may have no lock manager (ENOLCK), and some
-// file systems take no locks at all (EINVAL, EOPNOTSUPP). Skipping there
-// would hide every dump, with no sign why. Anything else, EACCES and EAGAIN
+// file systems take no locks at all (EINVAL, EOPNOTSUPP), and a sandbox or
+// an emulator may not offer the call itself (ENOSYS). Skipping there would
+// hide every dump, with no sign why. Anything else, EACCES and EAGAIN
 // among them (lock emulations report a conflict with either), is taken as
 // another holder.
 bool LacksLock(int error, int operation) {
   if (error == EBADF) return (operation & LOCK_EX) != 0;
-  return error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP || error == EINVAL;
+  return error == ENOLCK || error == EOPNOTSUPP || error == ENOTSUP || error == EINVAL ||
+         error == ENOSYS;
 }
 
 // The path CurrentDirectory() last gave. A scan of it opens "." itself,

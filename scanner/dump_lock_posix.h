@@ -12,8 +12,9 @@ using LockCall = int (*)(int fd, int operation);
 /// Locks the open dump `fd` through `lock`, never waiting: exclusively where
 /// the file system allows it; shared where it refuses an exclusive lock on a
 /// file opened only for reading (EBADF, as NFS does) or lacks that kind of
-/// lock (ENOLCK, EOPNOTSUPP/ENOTSUP, EINVAL); not at all where it lacks the
-/// shared lock too. False for every other answer, EACCES and EAGAIN among
+/// lock (ENOLCK, EOPNOTSUPP/ENOTSUP, EINVAL) or the lock call itself (ENOSYS,
+/// in some sandboxes and emulators); not at all where it lacks the shared
+/// lock too. False for every other answer, EACCES and EAGAIN among
 /// them: another process holds the file, which is then not read.
 bool LockDumpForReading(int fd, LockCall lock);
 

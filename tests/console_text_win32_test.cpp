@@ -92,6 +92,40 @@ std::vector<Key> Keys(std::wstring_view text) {
   return keys;
 }
 
+// A kernel handle owned for the length of a scope.
+class OwnedHandle {
+ public:
+  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  ~OwnedHandle() {
+    if (valid()) CloseHandle(handle_);
+  }
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
+// Every row of the screen buffer behind `screen` (opened for reading) up to
+// the cursor's, without the blanks that pad it.
+std::vector<std::wstring> ScreenRows(HANDLE screen) {
+  std::vector<std::wstring> rows;
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(screen, &info)) return rows;
+  for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+    std::wstring row(static_cast<std::size_t>(info.dwSize.X), L' ');
+    DWORD got = 0;
+    ReadConsoleOutputCharacterW(screen, row.data(), static_cast<DWORD>(row.size()), COORD{0, y},
+                                &got);
+    row.resize(got);
+    row.erase(row.find_last_not_of(L' ') + 1);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
 // A program started in a directory as a person starts it: no handles handed
 // down and no console of ours. While this object lives, this process is
 // attached to the console the program opens (a process has at most one).
@@ -154,23 +188,8 @@ class ConsoleProgram {
     return GetConsoleScreenBufferInfo(output_, &info) ? info.dwSize : COORD{0, 0};
   }
 
-  /// Every row of the screen buffer up to the cursor's, without the blanks
-  /// that pad it.
-  std::vector<std::wstring> Rows() const {
-    std::vector<std::wstring> rows;
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (!GetConsoleScreenBufferInfo(output_, &info)) return rows;
-    for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
-      std::wstring row(static_cast<std::size_t>(info.dwSize.X), L' ');
-      DWORD got = 0;
-      ReadConsoleOutputCharacterW(output_, row.data(), static_cast<DWORD>(row.size()), COORD{0, y},
-                                  &got);
-      row.resize(got);
-      row.erase(row.find_last_not_of(L' ') + 1);
-      rows.push_back(std::move(row));
-    }
-    return rows;
-  }
+  /// Every row of the screen buffer up to the cursor's (ScreenRows).
+  std::vector<std::wstring> Rows() const { return ScreenRows(output_); }
 
   /// The index of the first row that reads exactly `text`, once one does;
   /// none when the program ends or kPatience passes first.
@@ -187,7 +206,8 @@ class ConsoleProgram {
     return found;
   }
 
-  std::wstring Title() const {
+  /// The title of the console joined: the one this process is attached to.
+  static std::wstring Title() {
     std::wstring title(1024, L'\0');
     title.resize(GetConsoleTitleW(title.data(), static_cast<DWORD>(title.size())));
     return title;
@@ -278,7 +298,7 @@ void ExpectWaitingAtThePrompt(const ConsoleProgram& tool, const ExpectedDumps& d
   shown.resize(*prompt + 1);
   const std::string text = AsRedirectedOutput(shown);
   EXPECT_EQ(text, testing_support::ExpectedOutput(dumps, text)) << Shown(shown);
-  EXPECT_EQ(ToUtf8(tool.Title()), ToUtf8(default_title));
+  EXPECT_EQ(ToUtf8(ConsoleProgram::Title()), ToUtf8(default_title));
   std::this_thread::sleep_for(kWatch);
   EXPECT_TRUE(tool.Running()) << "ended without input";
   EXPECT_EQ(TextAfter(tool.Rows(), *prompt), L"") << "wrote more after the prompt";
@@ -300,7 +320,7 @@ void LearnPlatformDefaults(const fs::path& directory, const std::wstring& progra
   ASSERT_TRUE(idle.ready()) << "no console to attach to";
   ASSERT_TRUE(idle.AwaitRow(L"ready").has_value()) << Shown(idle.Rows());
   // The platform names a console after the program that opened it.
-  std::wstring title = idle.Title();
+  std::wstring title = ConsoleProgram::Title();
   const std::size_t at = title.find(idle_path);
   ASSERT_NE(at, std::wstring::npos)
       << "a default title without the program's path: " << ToUtf8(title);
@@ -368,6 +388,44 @@ TEST_F(ConsoleTextWin32Test, ShowsTheReportAndEndsTheWaitEachWayAPersonCan) {
                      .count()
               << " ms\n";
   }
+}
+
+// A console handed down as standard output, opened for writing only (as a
+// program may open CONOUT$ to write to it): every query of the console's
+// state needs read access and fails on it, yet it takes console text. The
+// report must arrive there as characters: as UTF-16LE bytes, a console shows
+// a NUL between every two of them.
+TEST_F(ConsoleTextWin32Test, AConsoleHandedDownForWritingOnlyGetsTheReportAsText) {
+  ASSERT_TRUE(AllocConsole()) << "this test program has a console already";
+  struct Detach {
+    ~Detach() { FreeConsole(); }
+  } detach;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  const OwnedHandle write_only(CreateFileW(L"CONOUT$", GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                           OPEN_EXISTING, 0, nullptr));
+  const OwnedHandle screen(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       0, nullptr));
+  const OwnedHandle no_input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         &inherit, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(write_only.valid() && screen.valid() && no_input.valid());
+  DWORD mode = 0;
+  const BOOL queried = GetConsoleMode(write_only.get(), &mode);
+  std::cout << "console mode of a write-only console handle: "
+            << (queried ? "given" : "refused, error " + std::to_string(GetLastError())) << "\n";
+
+  const testing_support::ToolRun run =
+      testing_support::RunToolWithHandles(dir_.path(), no_input.get(), write_only.get());
+  ASSERT_TRUE(run.finished) << "still waiting with empty input";
+  EXPECT_EQ(run.exit_code, 0);
+  std::vector<std::wstring> rows = ScreenRows(screen.get());
+  // The cursor's row, after the prompt's line break, is empty.
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(rows.back(), L"") << Shown(rows);
+  rows.pop_back();
+  const std::string text = AsRedirectedOutput(rows);
+  EXPECT_EQ(text, testing_support::ExpectedOutput(dumps_, text)) << Shown(rows);
 }
 
 }  // namespace

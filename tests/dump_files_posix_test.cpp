@@ -62,6 +62,7 @@ TEST(LockDumpForReadingTest, OnlyAnotherHolderKeepsADumpUnread) {
       {"no lock manager on the server", {ENOLCK, ENOLCK}, true, {kExclusive, kShared}},
       {"a file system without locks", {EOPNOTSUPP, EOPNOTSUPP}, true, {kExclusive, kShared}},
       {"locks refused as invalid", {EINVAL, EINVAL}, true, {kExclusive, kShared}},
+      {"no flock (a sandbox, an emulator)", {ENOSYS, ENOSYS}, true, {kExclusive, kShared}},
       {"no exclusive lock, shared taken", {ENOTSUP, 0}, true, {kExclusive, kShared}},
       // Lock emulations that report a conflict as EACCES or EAGAIN, and any
       // answer not known to mean a missing lock: the file counts as held.

@@ -42,6 +42,26 @@ class WorkingDirectory {
   fs::path saved_;
 };
 
+// Scans `directory` as the tool does and expects one dump in it, `name`,
+// listed, opened and read to its end as `bytes`.
+void ExpectTheOnlyDump(const std::wstring& directory, const std::wstring& name,
+                       const std::vector<std::uint8_t>& bytes) {
+  const DirectoryScan scan = BeginDirectoryScan(directory);
+  ASSERT_TRUE(scan);
+  DumpEntry entry;
+  ASSERT_TRUE(NextDumpEntry(*scan, entry));
+  EXPECT_EQ(entry.native_name, name);
+  {
+    const DumpFile file = OpenDumpFile(*scan, entry);
+    ASSERT_TRUE(file);
+    // One byte more than the dump holds: the read ends where the file does.
+    std::vector<std::uint8_t> got(bytes.size() + 1, 0x77);
+    got.resize(ReadDumpBytes(*file, 0, got));
+    EXPECT_EQ(got, bytes);
+  }
+  EXPECT_FALSE(NextDumpEntry(*scan, entry));
+}
+
 // However the directory is spelled, the scan opens its dumps by an absolute
 // path in the long form, so relative spellings are resolved first.
 TEST(DirectoryScanWin32Test, EverySpellingOfTheDirectoryListsAndOpensItsDumps) {
@@ -69,17 +89,7 @@ TEST(DirectoryScanWin32Test, EverySpellingOfTheDirectoryListsAndOpensItsDumps) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.spelling.begin(), c.spelling.end()));
     const WorkingDirectory here(c.working_directory);
-    const DirectoryScan scan = BeginDirectoryScan(c.spelling);
-    ASSERT_TRUE(scan);
-    DumpEntry entry;
-    ASSERT_TRUE(NextDumpEntry(*scan, entry));
-    EXPECT_EQ(entry.native_name, L"a.bin");
-    const DumpFile file = OpenDumpFile(*scan, entry);
-    ASSERT_TRUE(file);
-    std::array<std::uint8_t, 3> got{};
-    EXPECT_EQ(ReadDumpBytes(*file, 0, got), 3u);
-    EXPECT_EQ(got[2], 3);
-    EXPECT_FALSE(NextDumpEntry(*scan, entry));
+    ASSERT_NO_FATAL_FAILURE(ExpectTheOnlyDump(c.spelling, L"a.bin", {1, 2, 3}));
   }
 }
 
@@ -120,16 +130,7 @@ TEST(CurrentDirectoryWin32Test, ALongFormWorkingDirectoryIsScannedAsItIs) {
     const WorkingDirectory here(spelling);
     const std::wstring current = CurrentDirectory();
     EXPECT_TRUE(current.ends_with(dir.path().filename().wstring() + L"\\"));
-    const DirectoryScan scan = BeginDirectoryScan(current);
-    ASSERT_TRUE(scan);
-    DumpEntry entry;
-    ASSERT_TRUE(NextDumpEntry(*scan, entry));
-    EXPECT_EQ(entry.native_name, L"COM1.bin");
-    const DumpFile file = OpenDumpFile(*scan, entry);
-    ASSERT_TRUE(file);
-    std::array<std::uint8_t, 4> got{};
-    EXPECT_EQ(ReadDumpBytes(*file, 0, got), 4u);
-    EXPECT_EQ(got[3], 'p');
+    ASSERT_NO_FATAL_FAILURE(ExpectTheOnlyDump(current, L"COM1.bin", {'d', 'u', 'm', 'p'}));
   }
   DeleteFileW(dump.c_str());
 }
@@ -243,18 +244,7 @@ TEST(DirectoryScanWin32Test, DirectoriesPastMaxPathAreScannedAndRead) {
   DWORD written = 0;
   WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   CloseHandle(out);
-  {
-    const DirectoryScan scan = BeginDirectoryScan(deep);
-    ASSERT_TRUE(scan);
-    DumpEntry entry;
-    ASSERT_TRUE(NextDumpEntry(*scan, entry));
-    EXPECT_EQ(entry.native_name, L"deep.bin");
-    const DumpFile file = OpenDumpFile(*scan, entry);
-    ASSERT_TRUE(file);
-    std::array<std::uint8_t, 3> got{};
-    EXPECT_EQ(ReadDumpBytes(*file, 0, got), 3u);
-    EXPECT_EQ(got[2], 9);
-  }
+  EXPECT_NO_FATAL_FAILURE(ExpectTheOnlyDump(deep, L"deep.bin", bytes));
   DeleteFileW(file_path.c_str());
   for (std::size_t k = levels.size() - 1; k > 0; --k)
     RemoveDirectoryW((long_form + levels[k]).c_str());

@@ -146,12 +146,23 @@ TEST(EndToEndWin32Test, NamesMatchingOnlyThroughTheirShortAliasAreNotDumps) {
   ExpectReport(RunTool(dir.path()), {{u"plain.bin", kReadings}});
 }
 
-TEST(EndToEndWin32Test, MissingStandardHandlesNeitherStopNorHarmTheRun) {
+// No standard handles at all, or NUL: a character device that is no
+// console, so that the first line tries it as one and the rest go as bytes.
+TEST(EndToEndWin32Test, StandardHandlesThatLeadNowhereNeitherStopNorHarmTheRun) {
   const ScratchDirectory dir;
   fixture::WriteFile(dir.path() / "a.bin", Dump());
-  const ToolRun run = testing_support::RunToolWithHandles(dir.path(), nullptr, nullptr);
-  EXPECT_TRUE(run.finished);
-  EXPECT_EQ(run.exit_code, 0);
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  const HANDLE nul =
+      CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &inherit, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(nul, INVALID_HANDLE_VALUE);
+  for (const HANDLE handle : {HANDLE{nullptr}, nul}) {
+    SCOPED_TRACE(handle == nul ? "NUL" : "none");
+    const ToolRun run = testing_support::RunToolWithHandles(dir.path(), handle, handle);
+    EXPECT_TRUE(run.finished);
+    EXPECT_EQ(run.exit_code, 0);
+  }
+  CloseHandle(nul);
   const auto bytes = Dump();
   EXPECT_EQ(fixture::ReadFile(dir.path() / "a.bin"), std::string(bytes.begin(), bytes.end()));
 }
