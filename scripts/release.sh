@@ -35,7 +35,7 @@ scripts/ensure-packages.sh cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-m
 # (emscripten runs clang, lld and llvm's tools, binaryen's optimiser, and
 # node with acorn for its JavaScript) and the packaging tools. Each must be
 # installed: a rebuild needs the versions of them all. The names are Debian
-# 12's; on a release whose compilers have other versions, a name is missing
+# 12's; on a Debian release with other compiler versions, a name is missing
 # even when its newer counterpart is installed.
 buildinfo_packages=(
   cmake ninja-build git dpkg dpkg-dev tar gzip zip xz-utils liblzma5 binutils
