@@ -3,7 +3,8 @@
 # with scripts/release.sh, from two fresh clones, varying what a second
 # build elsewhere would meet: the path, the clock (a year later), the number
 # of parallel jobs, the umask and a set-group-ID build folder, the home
-# folder, user and host name, and compiler settings in the environment.
+# folder, user and host name, and compiler settings in the environment
+# (emscripten's too).
 # (Time zone and locale are not varied: release.sh sets both itself.) It
 # requires byte-identical artifacts (identical SHA256SUMS; diffoscope shows
 # where they differ when they do). Then checks the first build's dist/: its
@@ -11,7 +12,8 @@
 # on the .deb, the manual page, the Windows README, and that every program
 # prints the README's example report on samples/ (the aarch64 and armhf
 # ones through qemu, the Windows one under Wine), and that the web page is
-# one file that shows that report in headless Chromium.
+# one file that shows the release's version and, in headless Chromium, that
+# report.
 # Uses nothing of the developer's build trees. Uncommitted changes are not
 # part of the check: it builds the commit.
 set -euo pipefail
@@ -59,11 +61,13 @@ chmod g+s "$(dirname "$first")"
 release "$first" 002 2
 # The second a year later (file times true: NO_FAKE_STAT), one job at a
 # time, a private umask, another home, user and host name, and a shell's
-# compiler settings that release.sh must not let in.
+# compiler settings that release.sh must not let in: emcc's extra flags (the
+# page's engine five times larger) and a setting of its configuration that
+# points at no compiler (the page not built at all).
 mkdir "$work/home"
 elsewhere=(env NO_FAKE_STAT=1 HOME="$work/home" USER=rebuilder LOGNAME=rebuilder
            CC=false CXX=false CFLAGS=-O0 CXXFLAGS=-O0 LDFLAGS=-Wl,--build-id=none
-           faketime -f +365d)
+           EMCC_CFLAGS=-O0 EM_LLVM_ROOT="$work/no-llvm" faketime -f +365d)
 if unshare --uts true 2>/dev/null; then
   elsewhere=(unshare --uts sh -c 'hostname rebuilder.example && exec "$@"' sh "${elsewhere[@]}")
 else
@@ -110,7 +114,8 @@ grep -qx "Commit: $commit" "$dist/BUILDINFO" || fail "BUILDINFO does not name co
 grep -qx "SOURCE_DATE_EPOCH: ${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct "$commit")}" \
   "$dist/BUILDINFO" || fail "BUILDINFO does not give the SOURCE_DATE_EPOCH the release was made with"
 for package in cmake ninja-build g++-12 g++-12-aarch64-linux-gnu g++-12-arm-linux-gnueabihf \
-               g++-mingw-w64-x86-64-posix binutils dpkg-dev zip; do
+               g++-mingw-w64-x86-64-posix binutils dpkg-dev zip \
+               emscripten clang-14 lld-14 llvm-14 binaryen node-acorn nodejs; do
   grep -q "^ $package (= " "$dist/BUILDINFO" || fail "BUILDINFO does not give the version of $package"
 done
 
@@ -320,6 +325,9 @@ grep -Eq '<(script|img|iframe)[^>]* src=' "$page" && fail "the page loads a file
 grep -o '<link[^>]*>' "$page" | grep -v 'href="data:' && fail "the page links to a file"
 grep -q "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none';[^\"]*connect-src 'none'" \
   "$page" || fail "the page has no policy that forbids connections"
+# The version it shows is the release's, and the only one it shows.
+shown=$(grep -o '>dumpscan [^<]*<' "$page" | sed 's/^>dumpscan //; s/<$//' | sort -u | tr '\n' ' ' || true)
+[ "$shown" = "$version " ] || fail "the page shows the version ${shown:-(none)}, not $version"
 # In headless Chromium, opened as a file, on samples/: the README's report,
 # and no request but the page itself.
 if /usr/bin/python3 tests/browser/browser_support.py report "$page" "$work/samples" \

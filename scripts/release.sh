@@ -9,7 +9,8 @@
 #   dumpscan-VERSION-web.html               the web page, one self-contained file
 #   BUILDINFO                               what the bytes came from: the commit,
 #                                           SOURCE_DATE_EPOCH and the Debian
-#                                           versions of the build tools
+#                                           versions of the build tools, the
+#                                           page's (emscripten's) included
 #   SHA256SUMS                              the SHA-256 sums of all the above
 # VERSION is project()'s in CMakeLists.txt. Every program is built in a new
 # build tree (build/release-*), and every archive is made from the install
@@ -17,8 +18,9 @@
 # SOURCE_DATE_EPOCH (the commit's time unless it is set), source paths are
 # mapped away, archive members are sorted with fixed owners, modes and
 # times, and neither the time zone, the locale, the umask nor the compiler
-# settings of the caller's environment reach them.
-# Runs on an amd64 Debian machine and installs what it needs.
+# settings of the caller's environment (emscripten's included) reach them.
+# Runs on an amd64 Debian 12 machine and installs what it needs; it stops
+# before building when a package whose version BUILDINFO gives is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -28,12 +30,58 @@ arch=$(dpkg --print-architecture)
 scripts/ensure-packages.sh cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
   g++-aarch64-linux-gnu g++-arm-linux-gnueabihf dpkg-dev zip emscripten nodejs
 
+# The Debian packages whose versions decide the bytes, for BUILDINFO: the
+# compilers, linkers and libraries of every program, the page's toolchain
+# (emscripten runs clang, lld and llvm's tools, binaryen's optimiser, and
+# node with acorn for its JavaScript) and the packaging tools. Each must be
+# installed: a rebuild needs the versions of them all. The names are Debian
+# 12's; on a Debian release with other compiler versions, a name is missing
+# even when its newer counterpart is installed.
+buildinfo_packages=(
+  cmake ninja-build git dpkg dpkg-dev tar gzip zip xz-utils liblzma5 binutils
+  gcc-12 g++-12 libstdc++-12-dev libgcc-12-dev libc6-dev
+  gcc-12-aarch64-linux-gnu g++-12-aarch64-linux-gnu binutils-aarch64-linux-gnu
+  libstdc++-12-dev-arm64-cross libgcc-12-dev-arm64-cross libc6-dev-arm64-cross
+  gcc-12-arm-linux-gnueabihf g++-12-arm-linux-gnueabihf binutils-arm-linux-gnueabihf
+  libstdc++-12-dev-armhf-cross libgcc-12-dev-armhf-cross libc6-dev-armhf-cross
+  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix gcc-mingw-w64-base
+  binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev mingw-w64-common
+  emscripten clang-14 libclang-cpp14 libclang-common-14-dev lld-14 llvm-14 libllvm14
+  binaryen nodejs node-acorn
+)
+# dpkg-query -W lists a package that was removed but left its settings
+# (status config-files) with an empty version: only "installed" counts.
+missing=()
+for package in "${buildinfo_packages[@]}"; do
+  dpkg-query -W -f='${db:Status-Status}\n' "$package" 2>/dev/null | grep -qx installed ||
+    missing+=("$package")
+done
+if [ ${#missing[@]} -ne 0 ]; then
+  {
+    echo "release.sh: not installed: ${missing[*]}"
+    echo "  BUILDINFO gives the version of every package the release is built with,"
+    echo "  so nothing was built. Install them with"
+    echo "    scripts/ensure-packages.sh ${missing[*]}"
+    echo "  (or: sudo apt-get install ${missing[*]}). A name Debian 12 has and this"
+    echo "  system lacks (another compiler version) means the release must be made on"
+    echo "  Debian 12 (amd64)."
+  } >&2
+  exit 1
+fi
+
 # Zip stores local times and sort follows the locale: both are fixed here.
 export LC_ALL=C TZ=UTC
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 # CMake takes the compiler and its flags from these when a build tree is
 # first configured: a developer's shell must not change the release.
 unset CC CXX CFLAGS CXXFLAGS CPPFLAGS LDFLAGS CMAKE_TOOLCHAIN_FILE
+# emcc takes extra flags from EMCC_CFLAGS (-O0 there makes the page's engine
+# five times larger), more settings from other EMCC_* variables, and any
+# setting of its configuration from EM_<NAME> (the compiler's folder, the
+# cache of its libraries): none of them may reach the page.
+for variable in $(compgen -e); do
+  case $variable in EMCC_* | EM_*) unset "$variable" ;; esac
+done
 git diff --quiet HEAD 2>/dev/null ||
   echo "release.sh: warning: uncommitted changes are built in; the commit alone gives other bytes" >&2
 # Files git does not know can be built in as well (a source the build lists,
@@ -135,17 +183,6 @@ touch -d "$stamp" "dist/dumpscan-$version-web.html"
 
 # What the bytes came from, for anyone who rebuilds them: the same commit,
 # SOURCE_DATE_EPOCH and Debian package versions give the same files.
-buildinfo_packages=(
-  cmake ninja-build git dpkg dpkg-dev tar gzip zip xz-utils liblzma5 binutils
-  gcc-12 g++-12 libstdc++-12-dev libgcc-12-dev libc6-dev
-  gcc-12-aarch64-linux-gnu g++-12-aarch64-linux-gnu binutils-aarch64-linux-gnu
-  libstdc++-12-dev-arm64-cross libgcc-12-dev-arm64-cross libc6-dev-arm64-cross
-  gcc-12-arm-linux-gnueabihf g++-12-arm-linux-gnueabihf binutils-arm-linux-gnueabihf
-  libstdc++-12-dev-armhf-cross libgcc-12-dev-armhf-cross libc6-dev-armhf-cross
-  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix gcc-mingw-w64-base
-  binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev mingw-w64-common
-  emscripten binaryen nodejs
-)
 {
   echo "Source: dumpscan $version"
   echo "Commit: $(git rev-parse HEAD)"

@@ -1,13 +1,13 @@
-# Makes the one-file page: the page template with its style and its script
-# (the engine's generated module, then the page's own code) put inline, and a
-# Content-Security-Policy that allows exactly that style and that script by
-# their SHA-256 hashes.
-#   cmake -DTEMPLATE=page.html -DSTYLE=page.css -DENGINE=engine.js
+# Makes the one-file page: the page template with the release version, its
+# style and its script (the engine's generated module, then the page's own
+# code) put inline, and a Content-Security-Policy that allows exactly that
+# style and that script by their SHA-256 hashes.
+#   cmake -DTEMPLATE=page.html -DVERSION=1.2.3 -DSTYLE=page.css -DENGINE=engine.js
 #         -DPAGE_SCRIPT=page.js -DOUTPUT=dumpscan.html -P inline-page.cmake
 
 cmake_policy(VERSION 3.25)
 
-foreach(variable TEMPLATE STYLE ENGINE PAGE_SCRIPT OUTPUT)
+foreach(variable TEMPLATE VERSION STYLE ENGINE PAGE_SCRIPT OUTPUT)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "inline-page.cmake: ${variable} is not set")
   endif()
@@ -50,12 +50,15 @@ if(script MATCHES "</[sS][cC][rR][iI][pP][tT]" OR style MATCHES "</[sS][tT][yY][
 endif()
 sha256_base64("${script}" script_hash)
 sha256_base64("${style}" style_hash)
-foreach(token SCRIPT_HASH STYLE_HASH STYLE SCRIPT)
+foreach(token VERSION SCRIPT_HASH STYLE_HASH STYLE SCRIPT)
   string(FIND "${page}" "@${token}@" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "inline-page.cmake: the template has no @${token}@")
   endif()
 endforeach()
+# The version first, in the template alone: the style and the script stay
+# the bytes their hashes were taken of.
+string(REPLACE "@VERSION@" "${VERSION}" page "${page}")
 string(REPLACE "@SCRIPT_HASH@" "sha256-${script_hash}" page "${page}")
 string(REPLACE "@STYLE_HASH@" "sha256-${style_hash}" page "${page}")
 string(REPLACE "@STYLE@" "${style}" page "${page}")
