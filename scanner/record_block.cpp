@@ -60,38 +60,60 @@ std::int32_t DecodeRecordBlock(std::span<const std::uint8_t, kRecordBlockSize> b
 }
 
 std::u16string DescribeRecordBlock(std::span<const std::uint8_t, kRecordBlockSize> block) {
-  const std::int32_t distance = DecodeRecordBlock(block);
-  std::u16string text = FormatByteDump(block);
-  if (distance < 0) {
-    text += kCheckErrorVerdict;
-  } else {
-    text += u"--> ";
-    text += DecimalText(static_cast<std::uint64_t>(distance));
-    text += u" km --> CRC/Parity OK";
-  }
+  std::u16string text;
+  AppendRecordBlockReport(block, text);
   return text;
+}
+
+std::int32_t AppendRecordBlockReport(std::span<const std::uint8_t, kRecordBlockSize> block,
+                                     std::u16string& out) {
+  static constexpr std::u16string_view kOkVerdict = u" km --> CRC/Parity OK";
+  const std::int32_t distance = DecodeRecordBlock(block);
+  // The longest text at once: the dump, "--> ", 7 digits and the verdict.
+  out.reserve(out.size() + 3 * kRecordBlockSize + 4 + 7 + kOkVerdict.size());
+  AppendByteDump(block, out);
+  if (distance < 0) {
+    out += kCheckErrorVerdict;
+  } else {
+    out += u"--> ";
+    AppendDecimal(static_cast<std::uint64_t>(distance), out);
+    out += kOkVerdict;
+  }
+  return distance;
 }
 
 std::u16string FormatByteDump(std::span<const std::uint8_t> bytes) {
-  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
   std::u16string text;
-  text.reserve(3 * bytes.size() + 40);
-  for (const std::uint8_t b : bytes) {
-    text += kHex[b >> 4];
-    text += kHex[b & 0xF];
-    text += u' ';
-  }
+  AppendByteDump(bytes, text);
   return text;
 }
 
+void AppendByteDump(std::span<const std::uint8_t> bytes, std::u16string& out) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  const std::size_t at = out.size();
+  out.resize(at + 3 * bytes.size());
+  char16_t* next = out.data() + at;
+  for (const std::uint8_t b : bytes) {
+    *next++ = kHex[b >> 4];
+    *next++ = kHex[b & 0xF];
+    *next++ = u' ';
+  }
+}
+
 std::u16string DecimalText(std::uint64_t n) {
+  std::u16string text;
+  AppendDecimal(n, text);
+  return text;
+}
+
+void AppendDecimal(std::uint64_t n, std::u16string& out) {
   char16_t digits[20];
-  std::size_t at = sizeof digits / sizeof digits[0];
+  std::size_t at = std::size(digits);
   do {
     digits[--at] = static_cast<char16_t>(u'0' + n % 10);
     n /= 10;
   } while (n != 0);
-  return std::u16string(digits + at, std::end(digits));
+  out.append(digits + at, std::size(digits) - at);
 }
 
 }  // namespace dumpscan
