@@ -1,5 +1,8 @@
 #include "scanner/record_block.h"
 
+#include <algorithm>
+#include <bit>
+
 namespace dumpscan {
 
 std::uint8_t NibbleChecksum(std::uint32_t x, unsigned nibbles) {
@@ -11,11 +14,7 @@ std::uint8_t NibbleChecksum(std::uint32_t x, unsigned nibbles) {
   return c;
 }
 
-bool HasOddParity(std::uint8_t b) {
-  unsigned count = 0;
-  for (unsigned mask = 0x80; mask != 0; mask >>= 1) count += (b & mask) ? 1 : 0;
-  return (count & 1) != 0;
-}
+bool HasOddParity(std::uint8_t b) { return (std::popcount(b) & 1) != 0; }
 
 std::optional<std::uint16_t> ReadRecordWord(const RecordBlock& block, std::size_t i,
                                             std::size_t j) {
@@ -88,15 +87,38 @@ std::u16string FormatByteDump(std::span<const std::uint8_t> bytes) {
   return text;
 }
 
+namespace {
+
+// The three units each byte shows as ("3C "), for every byte value: the
+// dump is on every report line, so it is copied from here, not composed.
+struct ByteText {
+  char16_t units[3];
+};
+constexpr std::array<ByteText, 256> kByteTexts = [] {
+  constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  std::array<ByteText, 256> texts{};
+  for (std::size_t b = 0; b < texts.size(); ++b) texts[b] = {{kHex[b >> 4], kHex[b & 0xF], u' '}};
+  return texts;
+}();
+
+}  // namespace
+
 void AppendByteDump(std::span<const std::uint8_t> bytes, std::u16string& out) {
-  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
-  const std::size_t at = out.size();
-  out.resize(at + 3 * bytes.size());
-  char16_t* next = out.data() + at;
-  for (const std::uint8_t b : bytes) {
-    *next++ = kHex[b >> 4];
-    *next++ = kHex[b & 0xF];
-    *next++ = u' ';
+  // Laid out on the stack and appended whole: growing `out` first and
+  // writing into it would have it fill the new room with zeros first.
+  constexpr std::size_t kChunk = 32;
+  char16_t text[3 * kChunk];
+  while (!bytes.empty()) {
+    const std::size_t n = std::min(bytes.size(), kChunk);
+    char16_t* next = text;
+    for (const std::uint8_t b : bytes.first(n)) {
+      const ByteText& byte_text = kByteTexts[b];
+      *next++ = byte_text.units[0];
+      *next++ = byte_text.units[1];
+      *next++ = byte_text.units[2];
+    }
+    out.append(text, 3 * n);
+    bytes = bytes.subspan(n);
   }
 }
 
