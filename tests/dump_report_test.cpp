@@ -4,15 +4,35 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "tests/dump_fixture.h"
 
+// Every allocation of this test program is counted, so that a test can show
+// that a piece of code allocates nothing.
+namespace {
+std::atomic<unsigned long> g_allocations{0};
+}  // namespace
+
+// Neither is inlined: GCC would otherwise see free() given memory from
+// `new` and reject it as a mismatched pair.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
 namespace dumpscan {
 namespace {
 
 using Bytes = std::array<std::uint8_t, kDumpBytesSize>;
+using Bytes20 = std::array<std::uint8_t, kRecordBlockSize>;
 
 Bytes DumpBytes(const std::array<std::uint8_t, 20>& block,
                 const std::array<std::uint8_t, 4>& word) {
@@ -115,6 +135,45 @@ TEST(DescribeDumpTest, VerdictMatchesTheText) {
       }
     }
   }
+}
+
+// The appending forms behind the block add to what the text held and return
+// the decoded value, -1 with the error text.
+TEST(AppendReportTest, AppendsTheDescriptionAndReturnsTheDecode) {
+  auto broken_word = fixture::EncodeCounterWord(12345600);
+  broken_word[3] ^= 0x01;
+  for (const auto& record_block : {fixture::EncodeRecordBlock(123456), Bytes20{}}) {
+    std::u16string text = u"x";
+    EXPECT_EQ(AppendRecordBlockReport(record_block, text), DecodeRecordBlock(record_block));
+    EXPECT_EQ(text, u"x" + DescribeRecordBlock(record_block));
+  }
+  for (const auto& word : {fixture::EncodeCounterWord(12345600), broken_word}) {
+    std::u16string text = u"x";
+    EXPECT_EQ(AppendCounterWordReport(word, text), DecodeCounterWord(word));
+    EXPECT_EQ(text, u"x" + DescribeCounterWord(word));
+  }
+}
+
+// The scan and the page describe every dump into one block: once the block
+// has held the longest lines, describing any dump allocates nothing.
+TEST(DescribeDumpTest, ReusedBlockAllocatesNothing) {
+  const Bytes longest = DumpBytes(fixture::EncodeRecordBlock(8388609),
+                                  std::array<std::uint8_t, 4>{0xFF, 0xFF, 0xFF, 0xFF});
+  auto broken_record_block = fixture::EncodeRecordBlock(123456);
+  broken_record_block[3] ^= 0x80;
+  const std::array<Bytes, 3> dumps = {
+      DumpBytes(fixture::EncodeRecordBlock(2), fixture::EncodeCounterWord(0)),
+      DumpBytes(broken_record_block, fixture::EncodeCounterWord(13107212)), Bytes{}};
+  DumpBlock block;
+  DescribeDump(u"dump-0000000.bin", longest, kDumpBytesSize, block);
+  const unsigned long before = g_allocations.load();
+  for (const Bytes& bytes : dumps) {
+    for (const std::size_t got : {std::size_t{0}, kRecordBlockSize, kDumpBytesSize}) {
+      DescribeDump(u"dump-0000001.bin", bytes, got, block);
+    }
+  }
+  DescribeDump(u"dump-0000002.bin", longest, kDumpBytesSize, block);
+  EXPECT_EQ(g_allocations.load() - before, 0u);
 }
 
 }  // namespace
