@@ -38,8 +38,9 @@ inline constexpr int kMaxDecimals = 1000;
 /// negative `decimals` counts as 0.
 std::u16string FormatFixed(float x, int decimals);
 
-/// Appends FormatFixed(x, decimals) to `out`; allocates nothing beyond room
-/// in `out` for up to 8 decimals of a value below 2^52 / 10^decimals.
+/// Appends FormatFixed(x, decimals) to `out`. For at most 8 decimals and
+/// |x| * 10^decimals below 2^52 (every value the report prints) it
+/// allocates only when `out` lacks room.
 void AppendFixed(float x, int decimals, std::u16string& out);
 
 }  // namespace dumpscan
