@@ -1,9 +1,10 @@
 // Nanoseconds per block for the decoders and the number formatting they
-// share. The inputs cycle through valid and failing blocks so that neither
+// share, and per dump for the block of lines the scan prints. The inputs cycle through valid and failing blocks so that neither
 // the branch predictor nor the compiler sees one constant block.
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "scanner/counter_word.h"
+#include "scanner/dump_report.h"
 #include "scanner/record_block.h"
 
 namespace {
@@ -99,11 +101,30 @@ void BM_FormatFixed(benchmark::State& state) {
   Cycle(state, values, [](float x) { return dumpscan::FormatFixed(x, 2); });
 }
 
+// A dump's whole block of lines (name, both report lines, empty line), into
+// one block reused for every dump as the scan does.
+void BM_DescribeDump(benchmark::State& state) {
+  const auto blocks = RecordBlocks();
+  const auto words = CounterWords();
+  std::vector<std::array<std::uint8_t, dumpscan::kDumpBytesSize>> dumps(kInputs);
+  for (std::size_t i = 0; i < kInputs; ++i) {
+    std::copy(blocks[i].begin(), blocks[i].end(), dumps[i].begin());
+    std::copy(words[(i * 5) % kInputs].begin(), words[(i * 5) % kInputs].end(),
+              dumps[i].begin() + kRecordBlockSize);
+  }
+  dumpscan::DumpBlock block;
+  Cycle(state, dumps, [&block](const auto& bytes) {
+    dumpscan::DescribeDump(u"dump-0000001.bin", bytes, bytes.size(), block);
+    return block.line_count;
+  });
+}
+
 BENCHMARK(BM_DecodeRecordBlock);
 BENCHMARK(BM_DescribeRecordBlock);
 BENCHMARK(BM_DecodeCounterWord);
 BENCHMARK(BM_DescribeCounterWord);
 BENCHMARK(BM_FormatFixed);
+BENCHMARK(BM_DescribeDump);
 
 }  // namespace
 

@@ -17,7 +17,7 @@
 #include "console/console.h"
 #include "console/line_input.h"
 #include "console/stream_wait_posix.h"
-#include "console/utf.h"
+#include "scanner/utf.h"
 
 namespace dumpscan {
 

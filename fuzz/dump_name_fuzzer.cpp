@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/utf.h"
+#include "scanner/utf.h"
 #include "scanner/dump_name.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -22,16 +22,26 @@ float CounterKilometres(std::uint32_t count) {
 }
 
 std::u16string DescribeCounterWord(std::span<const std::uint8_t, kCounterWordSize> block) {
-  std::u16string text = FormatByteDump(block);
-  const std::int32_t count = DecodeCounterWord(block);
-  if (count < 0) {
-    text += kCheckErrorVerdict;
-  } else {
-    text += u"--> ";
-    text += FormatFixed(CounterKilometres(static_cast<std::uint32_t>(count)), 2);
-    text += u" km  --> CRC OK";
-  }
+  std::u16string text;
+  AppendCounterWordReport(block, text);
   return text;
+}
+
+std::int32_t AppendCounterWordReport(std::span<const std::uint8_t, kCounterWordSize> block,
+                                     std::u16string& out) {
+  static constexpr std::u16string_view kOkVerdict = u" km  --> CRC OK";
+  const std::int32_t count = DecodeCounterWord(block);
+  // The longest text at once: the dump, "--> ", "2684354.50" and the verdict.
+  out.reserve(out.size() + 3 * kCounterWordSize + 4 + 10 + kOkVerdict.size());
+  AppendByteDump(block, out);
+  if (count < 0) {
+    out += kCheckErrorVerdict;
+  } else {
+    out += u"--> ";
+    AppendFixed(CounterKilometres(static_cast<std::uint32_t>(count)), 2, out);
+    out += kOkVerdict;
+  }
+  return count;
 }
 
 namespace {
@@ -108,15 +118,27 @@ std::string RoundedDigits(float magnitude, int decimals) {
 }  // namespace
 
 std::u16string FormatFixed(float x, int decimals) {
-  if (std::isnan(x)) return u"NaN";
-  if (std::isinf(x)) return x > 0 ? u"+Infinity" : u"-Infinity";
+  std::u16string text;
+  AppendFixed(x, decimals, text);
+  return text;
+}
+
+void AppendFixed(float x, int decimals, std::u16string& out) {
+  if (std::isnan(x)) {
+    out += u"NaN";
+    return;
+  }
+  if (std::isinf(x)) {
+    out += x > 0 ? u"+Infinity" : u"-Infinity";
+    return;
+  }
   decimals = std::clamp(decimals, 0, kMaxDecimals);
   const double magnitude = std::fabs(static_cast<double>(x));
   const std::u16string_view sign = (x < 0) ? u"-" : u"";
 
   // Fast path: a float scaled by up to 10^8 is exact in double, and below
   // 2^52 adding one half and flooring is an exact ties-away rounding. The
-  // digits are laid out right to left in place: one allocation per text.
+  // digits are laid out right to left on the stack, then appended.
   if (decimals <= 8) {
     double scale = 1;
     for (int k = 0; k < decimals; ++k) scale *= 10;
@@ -133,11 +155,12 @@ std::u16string FormatFixed(float x, int decimals) {
         h /= 10;
       } while (h != 0);
       if (!sign.empty()) digits[--at] = sign[0];
-      return std::u16string(digits + at, std::end(digits));
+      out.append(digits + at, std::size(digits) - at);
+      return;
     }
   }
-  std::u16string text(sign);
-  return text + Widen(RoundedDigits(std::fabs(x), decimals));
+  out += sign;
+  out += Widen(RoundedDigits(std::fabs(x), decimals));
 }
 
 }  // namespace dumpscan

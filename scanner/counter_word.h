@@ -23,6 +23,12 @@ float CounterKilometres(std::uint32_t count);
 /// (two spaces before the arrow) or "--> Crc And/Or Parity Error".
 std::u16string DescribeCounterWord(std::span<const std::uint8_t, kCounterWordSize> block);
 
+/// Appends DescribeCounterWord(block) to `out` and returns what
+/// DecodeCounterWord(block) returns, from one decode: the verdict a caller
+/// acts on is the one the text shows. Allocates only when `out` lacks room.
+std::int32_t AppendCounterWordReport(std::span<const std::uint8_t, kCounterWordSize> block,
+                                     std::u16string& out);
+
 /// The most digits FormatFixed puts after the point; more asks for this many.
 inline constexpr int kMaxDecimals = 1000;
 
@@ -31,5 +37,10 @@ inline constexpr int kMaxDecimals = 1000;
 /// "NaN" for those values, and zero of either sign prints unsigned. A
 /// negative `decimals` counts as 0.
 std::u16string FormatFixed(float x, int decimals);
+
+/// Appends FormatFixed(x, decimals) to `out`. For at most 8 decimals and
+/// |x| * 10^decimals below 2^52 (every value the report prints) it
+/// allocates only when `out` lacks room.
+void AppendFixed(float x, int decimals, std::u16string& out);
 
 }  // namespace dumpscan

@@ -1,6 +1,6 @@
 #include "scanner/dump_name.h"
 
-#include "console/utf.h"
+#include "scanner/utf.h"
 
 namespace dumpscan {
 

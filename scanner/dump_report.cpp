@@ -2,19 +2,52 @@
 
 namespace dumpscan {
 
-std::vector<ReportLine> DescribeDumpBytes(std::span<const std::uint8_t, kDumpBytesSize> bytes,
-                                          std::size_t got) {
-  std::vector<ReportLine> lines;
-  if (got < kRecordBlockSize) return lines;
-  lines.reserve(2);
-  const auto block = bytes.first<kRecordBlockSize>();
-  // The prefix goes in front of the report text in place, which the text's
-  // spare capacity usually allows without a second allocation.
-  lines.push_back({DescribeRecordBlock(block).insert(0, u"0x774: "), DecodeRecordBlock(block) < 0});
-  if (got < kDumpBytesSize) return lines;
-  const auto word = bytes.last<kCounterWordSize>();
-  lines.push_back({DescribeCounterWord(word).insert(0, u"0x788: "), DecodeCounterWord(word) < 0});
-  return lines;
+namespace {
+
+// Starts a line at the end of the block's text; its length is set by
+// EndLine once its text is in.
+BlockLine& BeginLine(DumpBlock& block, LineVerdict verdict) {
+  BlockLine& line = block.lines[block.line_count++];
+  line = {block.text.size(), 0, verdict};
+  return line;
+}
+
+void EndLine(DumpBlock& block, BlockLine& line) { line.length = block.text.size() - line.offset; }
+
+LineVerdict VerdictOf(std::int32_t decoded) {
+  return decoded < 0 ? LineVerdict::kCheckFailed : LineVerdict::kOk;
+}
+
+}  // namespace
+
+void DescribeDump(std::u16string_view name, std::span<const std::uint8_t, kDumpBytesSize> bytes,
+                  std::size_t got, DumpBlock& block) {
+  block.text.clear();
+  block.line_count = 0;
+
+  BlockLine& name_line = BeginLine(block, LineVerdict::kNone);
+  block.text += name;
+  EndLine(block, name_line);
+
+  if (got >= kRecordBlockSize) {
+    BlockLine& line = BeginLine(block, LineVerdict::kNone);
+    block.text += u"0x774: ";
+    line.verdict = VerdictOf(AppendRecordBlockReport(bytes.first<kRecordBlockSize>(), block.text));
+    EndLine(block, line);
+  }
+  if (got >= kDumpBytesSize) {
+    BlockLine& line = BeginLine(block, LineVerdict::kNone);
+    block.text += u"0x788: ";
+    line.verdict = VerdictOf(AppendCounterWordReport(bytes.last<kCounterWordSize>(), block.text));
+    EndLine(block, line);
+  }
+
+  BeginLine(block, LineVerdict::kNone);  // the empty line
+}
+
+std::u16string_view LineText(const DumpBlock& block, std::size_t i) {
+  const BlockLine& line = block.lines[i];
+  return std::u16string_view(block.text).substr(line.offset, line.length);
 }
 
 }  // namespace dumpscan

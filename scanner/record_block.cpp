@@ -1,5 +1,8 @@
 #include "scanner/record_block.h"
 
+#include <algorithm>
+#include <bit>
+
 namespace dumpscan {
 
 std::uint8_t NibbleChecksum(std::uint32_t x, unsigned nibbles) {
@@ -11,11 +14,7 @@ std::uint8_t NibbleChecksum(std::uint32_t x, unsigned nibbles) {
   return c;
 }
 
-bool HasOddParity(std::uint8_t b) {
-  unsigned count = 0;
-  for (unsigned mask = 0x80; mask != 0; mask >>= 1) count += (b & mask) ? 1 : 0;
-  return (count & 1) != 0;
-}
+bool HasOddParity(std::uint8_t b) { return (std::popcount(b) & 1) != 0; }
 
 std::optional<std::uint16_t> ReadRecordWord(const RecordBlock& block, std::size_t i,
                                             std::size_t j) {
@@ -60,38 +59,83 @@ std::int32_t DecodeRecordBlock(std::span<const std::uint8_t, kRecordBlockSize> b
 }
 
 std::u16string DescribeRecordBlock(std::span<const std::uint8_t, kRecordBlockSize> block) {
-  const std::int32_t distance = DecodeRecordBlock(block);
-  std::u16string text = FormatByteDump(block);
-  if (distance < 0) {
-    text += kCheckErrorVerdict;
-  } else {
-    text += u"--> ";
-    text += DecimalText(static_cast<std::uint64_t>(distance));
-    text += u" km --> CRC/Parity OK";
-  }
+  std::u16string text;
+  AppendRecordBlockReport(block, text);
   return text;
+}
+
+std::int32_t AppendRecordBlockReport(std::span<const std::uint8_t, kRecordBlockSize> block,
+                                     std::u16string& out) {
+  static constexpr std::u16string_view kOkVerdict = u" km --> CRC/Parity OK";
+  const std::int32_t distance = DecodeRecordBlock(block);
+  // The longest text at once: the dump, "--> ", 7 digits and the verdict.
+  out.reserve(out.size() + 3 * kRecordBlockSize + 4 + 7 + kOkVerdict.size());
+  AppendByteDump(block, out);
+  if (distance < 0) {
+    out += kCheckErrorVerdict;
+  } else {
+    out += u"--> ";
+    AppendDecimal(static_cast<std::uint64_t>(distance), out);
+    out += kOkVerdict;
+  }
+  return distance;
 }
 
 std::u16string FormatByteDump(std::span<const std::uint8_t> bytes) {
-  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
   std::u16string text;
-  text.reserve(3 * bytes.size() + 40);
-  for (const std::uint8_t b : bytes) {
-    text += kHex[b >> 4];
-    text += kHex[b & 0xF];
-    text += u' ';
-  }
+  AppendByteDump(bytes, text);
   return text;
 }
 
+namespace {
+
+// The three units each byte shows as ("3C "), for every byte value: the
+// dump is on every report line, so it is copied from here, not composed.
+struct ByteText {
+  char16_t units[3];
+};
+constexpr std::array<ByteText, 256> kByteTexts = [] {
+  constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  std::array<ByteText, 256> texts{};
+  for (std::size_t b = 0; b < texts.size(); ++b) texts[b] = {{kHex[b >> 4], kHex[b & 0xF], u' '}};
+  return texts;
+}();
+
+}  // namespace
+
+void AppendByteDump(std::span<const std::uint8_t> bytes, std::u16string& out) {
+  // Laid out on the stack and appended whole: growing `out` first and
+  // writing into it would have it fill the new room with zeros first.
+  constexpr std::size_t kChunk = 32;
+  char16_t text[3 * kChunk];
+  while (!bytes.empty()) {
+    const std::size_t n = std::min(bytes.size(), kChunk);
+    char16_t* next = text;
+    for (const std::uint8_t b : bytes.first(n)) {
+      const ByteText& byte_text = kByteTexts[b];
+      *next++ = byte_text.units[0];
+      *next++ = byte_text.units[1];
+      *next++ = byte_text.units[2];
+    }
+    out.append(text, 3 * n);
+    bytes = bytes.subspan(n);
+  }
+}
+
 std::u16string DecimalText(std::uint64_t n) {
+  std::u16string text;
+  AppendDecimal(n, text);
+  return text;
+}
+
+void AppendDecimal(std::uint64_t n, std::u16string& out) {
   char16_t digits[20];
-  std::size_t at = sizeof digits / sizeof digits[0];
+  std::size_t at = std::size(digits);
   do {
     digits[--at] = static_cast<char16_t>(u'0' + n % 10);
     n /= 10;
   } while (n != 0);
-  return std::u16string(digits + at, std::end(digits));
+  out.append(digits + at, std::size(digits) - at);
 }
 
 }  // namespace dumpscan

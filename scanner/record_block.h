@@ -50,14 +50,26 @@ std::int32_t DecodeRecordBlock(std::span<const std::uint8_t, kRecordBlockSize> b
 /// "--> Crc And/Or Parity Error".
 std::u16string DescribeRecordBlock(std::span<const std::uint8_t, kRecordBlockSize> block);
 
+/// Appends DescribeRecordBlock(block) to `out` and returns what
+/// DecodeRecordBlock(block) returns, from one decode: the verdict a caller
+/// acts on is the one the text shows. Allocates only when `out` lacks room.
+std::int32_t AppendRecordBlockReport(std::span<const std::uint8_t, kRecordBlockSize> block,
+                                     std::u16string& out);
+
 /// Two uppercase hex digits and a space per byte ("3C 48 "), so the text
 /// ends in a space.
 std::u16string FormatByteDump(std::span<const std::uint8_t> bytes);
+
+/// Appends FormatByteDump(bytes) to `out`.
+void AppendByteDump(std::span<const std::uint8_t> bytes, std::u16string& out);
 
 /// The verdict both report texts share when a check fails.
 inline constexpr std::u16string_view kCheckErrorVerdict = u"--> Crc And/Or Parity Error";
 
 /// Decimal digits of n, no sign handling, no grouping.
 std::u16string DecimalText(std::uint64_t n);
+
+/// Appends DecimalText(n) to `out`.
+void AppendDecimal(std::uint64_t n, std::u16string& out);
 
 }  // namespace dumpscan

@@ -6,26 +6,24 @@
 
 namespace dumpscan {
 
-namespace {
-
-// Both ranges in one read: the counter word follows the record block
-// directly, so a short read tells which of the two arrived whole.
-void DescribeDump(DumpFileState& file) {
-  std::array<std::uint8_t, kDumpBytesSize> scratch{};
-  const std::size_t got = ReadDumpBytes(file, kRecordBlockOffset, scratch);
-  for (const ReportLine& line : DescribeDumpBytes(scratch, got)) PrintLine(line.text);
-}
-
-}  // namespace
-
 int ScanDumpDirectory(const NativeString& path) {
   const DirectoryScan scan = BeginDirectoryScan(path);
   if (!scan) return 0;
+  // One entry and one block for the whole scan: their storage is reused,
+  // so a dump's lines cost no allocation once the longest has been seen.
   DumpEntry entry;
+  DumpBlock block;
+  std::array<std::uint8_t, kDumpBytesSize> bytes{};
   while (NextDumpEntry(*scan, entry)) {
-    PrintLine(entry.display_name);
-    if (const DumpFile file = OpenDumpFile(*scan, entry)) DescribeDump(*file);
-    PrintLine(u"");
+    // Both ranges in one read: the counter word follows the record block
+    // directly, so a short read tells which of the two arrived whole. A
+    // dump that cannot be opened gets its name and the empty line.
+    std::size_t got = 0;
+    if (const DumpFile file = OpenDumpFile(*scan, entry)) {
+      got = ReadDumpBytes(*file, kRecordBlockOffset, bytes);
+    }
+    DescribeDump(entry.display_name, bytes, got, block);
+    for (std::size_t i = 0; i < block.line_count; ++i) PrintLine(LineText(block, i));
   }
   return 0;
 }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "console/utf.h"
+#include "scanner/utf.h"
 #include "scanner/dump_name.h"
 
 namespace dumpscan {

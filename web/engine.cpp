@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "scanner/dump_name.h"
 #include "scanner/dump_report.h"
@@ -20,16 +19,15 @@ namespace {
 std::u16string name_buffer;
 std::array<std::uint8_t, dumpscan::kDumpBytesSize> bytes_buffer{};
 
-// A line of the last block described, with its verdict as the page shows it.
-enum class Verdict : int { kNone = 0, kOk = 1, kCheckFailed = 2 };
-struct BlockLine {
-  std::u16string text;
-  Verdict verdict;
-};
-std::vector<BlockLine> block;
+// The last block described; its storage is kept from one dump to the next.
+dumpscan::DumpBlock block;
 
 std::u16string_view Name(std::size_t length) {
   return std::u16string_view(name_buffer).substr(0, length);
+}
+
+std::u16string_view LineText(std::size_t i) {
+  return i < block.line_count ? dumpscan::LineText(block, i) : std::u16string_view();
 }
 
 }  // namespace
@@ -63,26 +61,21 @@ EMSCRIPTEN_KEEPALIVE int dumpscan_is_dump_name(std::size_t length) {
 /// lines, as the console program prints them, is the name line, the report
 /// lines and an empty line. Returns the number of lines.
 EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_describe(std::size_t name_length, std::size_t got) {
-  block.clear();
-  block.push_back({dumpscan::DisplayName(Name(name_length)), Verdict::kNone});
-  for (auto& line : dumpscan::DescribeDumpBytes(bytes_buffer, got)) {
-    block.push_back(
-        {std::move(line.text), line.check_failed ? Verdict::kCheckFailed : Verdict::kOk});
-  }
-  block.push_back({u"", Verdict::kNone});
-  return block.size();
+  dumpscan::DescribeDump(dumpscan::DisplayName(Name(name_length)), bytes_buffer, got, block);
+  return block.line_count;
 }
 
-/// Line `i` of the last block described: its UTF-16 text, its length in code
-/// units, and its verdict (0 none, 1 OK, 2 check failed).
+/// Line `i` of the last block described: its UTF-16 text (not terminated),
+/// its length in code units, and its verdict (0 none, 1 OK, 2 check failed).
+/// An `i` past the last line gives an empty text and verdict 0.
 EMSCRIPTEN_KEEPALIVE const char16_t* dumpscan_line_text(std::size_t i) {
-  return block.at(i).text.data();
+  return LineText(i).data();
 }
 EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_line_length(std::size_t i) {
-  return block.at(i).text.size();
+  return LineText(i).size();
 }
 EMSCRIPTEN_KEEPALIVE int dumpscan_line_verdict(std::size_t i) {
-  return static_cast<int>(block.at(i).verdict);
+  return i < block.line_count ? static_cast<int>(block.lines[i].verdict) : 0;
 }
 
 }  // extern "C"

@@ -1,6 +1,7 @@
 #pragma once
 // Conversions between the tool's UTF-16 text and the UTF-8 bytes of POSIX
-// names and terminals.
+// names and terminals. Plain text, no platform: part of the engine, and the
+// one piece of it the console uses too.
 
 #include <string>
 #include <string_view>

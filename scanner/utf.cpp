@@ -1,4 +1,4 @@
-#include "console/utf.h"
+#include "scanner/utf.h"
 
 #include <bit>
 #include <cstdint>
