@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
+#include <string>
 
 #include "console/console.h"
 #include "console/line_input.h"
@@ -33,6 +35,9 @@ struct ConsoleState {
   bool lock_ready = false;
   CRITICAL_SECTION input_lock;  // guards `pending`
   PendingInput pending;
+  // The line being printed, with its line end; its storage is kept from one
+  // line to the next, so printing a report allocates nothing per line.
+  std::wstring line;
 };
 
 ConsoleState& Console() {
@@ -103,10 +108,13 @@ bool OpenConsoleWindow(std::u16string_view title) {
 }
 
 void PrintLine(std::u16string_view text) {
-  std::wstring line(text.begin(), text.end());
-  line += L"\r\n";
-  const auto units = static_cast<DWORD>(line.size());
   ConsoleState& console = Console();
+  std::wstring& line = console.line;
+  line.resize(text.size() + 2);
+  std::copy(text.begin(), text.end(), line.begin());
+  line[text.size()] = L'\r';
+  line[text.size() + 1] = L'\n';
+  const auto units = static_cast<DWORD>(line.size());
   DWORD written = 0;
   if (console.output_kind != OutputKind::kBytes) {
     if (WriteConsoleW(console.output, line.data(), units, &written, nullptr)) {

@@ -161,7 +161,9 @@ bool NextDumpEntry(DirectoryScanState& scan, DumpEntry& entry) {
     const bool plain =
         std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
     if (plain) {
-      entry.display_name.assign(name.begin(), name.end());
+      // (assign() from char iterators would build a temporary string first)
+      entry.display_name.resize(name.size());
+      std::copy(name.begin(), name.end(), entry.display_name.begin());
     } else {
       entry.display_name = DisplayName(name);
     }

@@ -43,6 +43,11 @@ struct BlockLine {
 /// The most lines a dump's block has: name, two report lines, empty line.
 inline constexpr std::size_t kMaxBlockLines = 4;
 
+/// Every block starts with the name line, the name exactly as given: a
+/// caller that shows the name before it reads the dump prints the rest of
+/// the block from this line on.
+inline constexpr std::size_t kFirstLineAfterName = 1;
+
 /// The block of lines a dump gets, laid out in storage the caller keeps
 /// from one dump to the next: once `text` has grown to the longest block,
 /// describing a dump allocates nothing.

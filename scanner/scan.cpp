@@ -15,6 +15,10 @@ int ScanDumpDirectory(const NativeString& path) {
   DumpBlock block;
   std::array<std::uint8_t, kDumpBytesSize> bytes{};
   while (NextDumpEntry(*scan, entry)) {
+    // The block's first line, the name, goes out before the open: where an
+    // open or a read is slow (a network share, a device), the screen shows
+    // which dump the tool is waiting on.
+    PrintLine(entry.display_name);
     // Both ranges in one read: the counter word follows the record block
     // directly, so a short read tells which of the two arrived whole. A
     // dump that cannot be opened gets its name and the empty line.
@@ -23,7 +27,9 @@ int ScanDumpDirectory(const NativeString& path) {
       got = ReadDumpBytes(*file, kRecordBlockOffset, bytes);
     }
     DescribeDump(entry.display_name, bytes, got, block);
-    for (std::size_t i = 0; i < block.line_count; ++i) PrintLine(LineText(block, i));
+    for (std::size_t i = kFirstLineAfterName; i < block.line_count; ++i) {
+      PrintLine(LineText(block, i));
+    }
   }
   return 0;
 }
