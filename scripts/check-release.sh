@@ -322,7 +322,7 @@ grep -q "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'non
   "$page" || fail "the page has no policy that forbids connections"
 # In headless Chromium, opened as a file, on samples/: the README's report,
 # and no request but the page itself.
-if /usr/bin/python3 tests/browser/browser_support.py report "$page" "$work/samples" \
+if /usr/bin/python3 scripts/browser_support.py report "$page" "$work/samples" \
      >"$work/web.out"; then
   # A page does not wait: no prompt.
   if blocks <"$work/web.out" | cmp -s - <(grep -vx 'Press ENTER' "$work/expected"); then
