@@ -469,7 +469,8 @@ class Firefox(PageBrowser):
         self.call('files', selector=f'#{field}', paths=[str(f) for f in files])
 
     def set_folder(self, field, folder, button):
-        self.last_prompt = self.call('folder', selector=f'#{button}', folder=str(folder))
+        self.last_prompt = self.call('folder', selector=f'#{button}', field=field,
+                                     folder=str(folder))
 
     def click_element(self, element):
         self.call('click', selector=f'#{element}')

@@ -8,7 +8,7 @@
 // Commands: launch {profile, downloads, dark}, goto {url}, eval {script, args}
 // (a function body with `arguments`, as selenium's execute_script takes;
 // its promise is awaited), files {selector, paths}, folder {selector,
-// folder}, click {selector}, requests {}, quit {}.
+// field, folder}, click {selector}, requests {}, quit {}.
 'use strict';
 
 const path = require('path');
@@ -40,15 +40,20 @@ function standInPicker(folder) {
   return `(() => {
     const folder = Cc['@mozilla.org/file/local;1'].createInstance(Ci.nsIFile);
     folder.initWithPath(${JSON.stringify(folder)});
-    const picker = {
+    if (window.dumpscanPicker) {  // already in place: the next folder
+      window.dumpscanPicker.folder = folder;
+      return true;
+    }
+    const picker = window.dumpscanPicker = {
+      folder,
       QueryInterface: ChromeUtils.generateQI(['nsIFilePicker']),
       init() {}, appendFilters() {}, appendFilter() {}, appendRawFilter() {},
       defaultString: '', defaultExtension: '', filterIndex: 0, displayDirectory: null,
       displaySpecialDirectory: '', addToRecentDocs: false, okButtonLabel: '',
       mode: Ci.nsIFilePicker.modeGetFolder,
-      get file() { return folder; },
-      get fileURL() { return Services.io.newFileURI(folder); },
-      get files() { return [folder].values(); },
+      get file() { return this.folder; },
+      get fileURL() { return Services.io.newFileURI(this.folder); },
+      get files() { return [this.folder].values(); },
       get domFileOrDirectory() { return null; },
       get domFileOrDirectoryEnumerator() { return [].values(); },
       isModeSupported() { return Promise.resolve(true); },
@@ -65,31 +70,29 @@ function standInPicker(folder) {
 }
 
 // Before it reads a folder, Firefox asks "Are you sure you want to upload
-// all files from ...?" (its accept button enabled after a second); BiDi
-// does not see that prompt, so it is accepted here. Returns its text.
-const acceptUploadPrompt = `(async () => {
-  for (let tries = 0; tries < 600; ++tries) {
-    for (const win of Services.wm.getEnumerator(null)) {
-      const documents = [win.document];
-      for (const frame of win.document.querySelectorAll('browser, iframe')) {
-        try { if (frame.contentDocument) documents.push(frame.contentDocument); } catch (e) {}
-      }
-      for (const doc of documents) {
-        const dialog = doc.getElementById && doc.getElementById('commonDialog');
-        if (!dialog) continue;
-        try {
-          const button = dialog.getButton('accept');
-          if (button && !button.disabled) {
-            const text = doc.getElementById('infoBody')?.textContent;
-            dialog.acceptDialog();
-            return text;
-          }
-        } catch (e) {}  // not yet set up
-      }
+// all files from ...?" (its accept button enabled after a second; not again
+// for a folder it asked about before); BiDi does not see that prompt, so it
+// is accepted here. Gives its text, or null while there is none.
+const acceptUploadPrompt = `(() => {
+  for (const win of Services.wm.getEnumerator(null)) {
+    const documents = [win.document];
+    for (const frame of win.document.querySelectorAll('browser, iframe')) {
+      try { if (frame.contentDocument) documents.push(frame.contentDocument); } catch (e) {}
     }
-    await new Promise((resolve) => setTimeout(resolve, 100));
+    for (const doc of documents) {
+      const dialog = doc.getElementById && doc.getElementById('commonDialog');
+      if (!dialog) continue;
+      try {
+        const button = dialog.getButton('accept');
+        if (button && !button.disabled) {
+          const text = doc.getElementById('infoBody')?.textContent;
+          dialog.acceptDialog();
+          return text;
+        }
+      } catch (e) {}  // not yet set up
+    }
   }
-  throw new Error('no upload prompt within a minute');
+  return null;
 })()`;
 
 const commands = {
@@ -109,7 +112,13 @@ const commands = {
         'layout.css.prefers-color-scheme.content-override': dark ? 0 : 1,
       },
     });
-    page = (await browser.pages())[0] || await browser.newPage();
+    return (await browser.version());
+  },
+  // Each page in a tab of its own: Firefox did not always let a page that
+  // was loaded again in the same tab choose a folder it had chosen before.
+  async goto({ url }) {
+    const old = page;
+    page = await browser.newPage();
     page.setDefaultTimeout(120000);
     page.on('request', (request) => requests.push(request.url()));
     // Whatever the page's policy blocks is noted before the page's own code runs.
@@ -119,9 +128,7 @@ const commands = {
         window.policyViolations.push(event.violatedDirective + ' ' + event.blockedURI);
       });
     });
-    return (await browser.version());
-  },
-  async goto({ url }) {
+    if (old) await old.close();
     await page.goto(url);
   },
   async eval({ script, args }) {
@@ -130,10 +137,23 @@ const commands = {
   async files({ selector, paths }) {
     await (await page.$(selector)).uploadFile(...paths);
   },
-  async folder({ selector, folder }) {
+  async folder({ selector, field, folder }) {
     await inChrome(standInPicker(folder));
+    await page.evaluate((id) => {
+      window.folderChosen = false;
+      document.getElementById(id).addEventListener('change', () => { window.folderChosen = true; },
+                                                    { once: true });
+    }, field);
     await page.click(selector);
-    return inChrome(acceptUploadPrompt);
+    // Until the field has the folder: the prompt, when Firefox shows one, is accepted.
+    let prompt = null;
+    const deadline = Date.now() + 120000;
+    while (!(await page.evaluate(() => window.folderChosen))) {
+      if (Date.now() > deadline) throw new Error('the folder was not chosen within two minutes');
+      prompt = (await inChrome(acceptUploadPrompt)) || prompt;
+      await new Promise((resolve) => setTimeout(resolve, 50));
+    }
+    return prompt;
   },
   async click({ selector }) {
     await page.click(selector);

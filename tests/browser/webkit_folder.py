@@ -67,7 +67,7 @@ class Page:
             except Exception as error:  # noqa: BLE001 — shown in the failure
                 answer['error'] = str(error)
 
-        self.view.run_javascript(f'JSON.stringify({script})', None, done)
+        self.view.run_javascript(f'JSON.stringify(({script}))', None, done)
         self.run_until(lambda: answer, 60, script)
         if 'error' in answer:
             raise AssertionError(f'{script}: {answer["error"]}')
