@@ -495,17 +495,18 @@ class WebKit(PageBrowser):
     def __init__(self, profile, downloads, dark=False):
         from selenium import webdriver
         from selenium.webdriver.webkitgtk.options import Options
-        from selenium.webdriver.webkitgtk.service import Service
         self.downloads = pathlib.Path(downloads)
         self.downloads.mkdir(parents=True, exist_ok=True)
         self.screen = VirtualScreen(pathlib.Path(profile).parent)
         os.environ['DISPLAY'] = self.screen.display
         os.environ['HOME'] = str(self.downloads)
+        # WebKitGTK gives pages the GTK theme's colour scheme.
+        os.environ['GTK_THEME'] = 'Adwaita:dark' if dark else 'Adwaita'
         options = Options()
         options.binary_location = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser'
         options.add_argument('--automation')
-        self.driver = webdriver.WebKitGTK(options=options,
-                                          service=Service('/usr/bin/WebKitWebDriver'))
+        self.driver = webdriver.WebKitGTK(executable_path='/usr/bin/WebKitWebDriver',
+                                          options=options)
         self.driver.set_script_timeout(120)
         self.seen = 0
 
@@ -558,6 +559,14 @@ class WebKit(PageBrowser):
 
     def allow_clipboard(self, url):
         pass
+
+    def clipboard(self):
+        """The screen's clipboard, read through GTK: WebKit lets a page
+        read it only after a paste gesture of the user's."""
+        import gi
+        gi.require_version('Gtk', '3.0')
+        from gi.repository import Gdk, Gtk
+        return Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD).wait_for_text()
 
 
 class VirtualScreen:

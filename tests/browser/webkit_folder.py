@@ -102,6 +102,7 @@ def main():
     screen = VirtualScreen(work)
     os.environ['DISPLAY'] = screen.display
     failures = 0
+    checks = []
     try:
         page = Page()
         page.open(args.page.resolve().as_uri())
@@ -124,6 +125,13 @@ def main():
             ('no policy violation, nothing loaded',
              page.js("performance.getEntriesByType('resource').length") == 0),
         ]
+        # A folder whose dumps are all in sub-folders says so.
+        nested = work / 'nested'
+        write_folder(nested, args.samples.resolve(), args.make_samples.resolve(), nested_only=True)
+        checks.append(('a folder with dumps only in sub-folders says so',
+                       page.choose_folder(nested) == '' and
+                       page.js("document.getElementById('summary').textContent").startswith(
+                           'No dumps in the folder itself: its sub-folders hold ')))
         for what, passed in checks:
             print(f'{"ok  " if passed else "FAIL"} {what}')
             failures += not passed
