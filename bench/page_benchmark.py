@@ -94,7 +94,7 @@ def browser_run(engine, browser, url, folder):
     heap_before = browser.heap() if engine == 'chromium' else None
     if engine == 'chromium':
         browser.js(HEAP_SAMPLER)
-    browser.choose_folder(folder)
+    browser.choose_folder(folder, timeout=900)
     seconds = browser.measure('dumpscan-chosen', 'dumpscan-report-shown')
     if engine != 'chromium':
         return seconds, None, None
@@ -114,7 +114,7 @@ class WebKitView:
 
     def run(self, url, folder):
         self.page.open(url)
-        self.page.choose_folder(folder)
+        self.page.choose_folder(folder, timeout=900)
         return self.page.js("performance.measure('m', 'dumpscan-chosen', "
                             "'dumpscan-report-shown').duration") / 1000
 

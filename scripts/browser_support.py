@@ -181,8 +181,9 @@ class PageBrowser:
         return self.js("const n = document.getElementById('notice');"
                        "return n.hidden ? '' : n.textContent")
 
-    def choose_folder(self, folder):
-        return self.report_after(lambda: self.set_folder('folder-input', folder, 'choose-folder'))
+    def choose_folder(self, folder, timeout=120):
+        return self.report_after(lambda: self.set_folder('folder-input', folder, 'choose-folder'),
+                                 timeout)
 
     def choose_files(self, files):
         return self.report_after(lambda: self.set_files('files-input', files))

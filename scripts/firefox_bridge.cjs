@@ -147,9 +147,9 @@ const commands = {
     await page.click(selector);
     // Until the field has the folder: the prompt, when Firefox shows one, is accepted.
     let prompt = null;
-    const deadline = Date.now() + 120000;
+    const deadline = Date.now() + 900000;
     while (!(await page.evaluate(() => window.folderChosen))) {
-      if (Date.now() > deadline) throw new Error('the folder was not chosen within two minutes');
+      if (Date.now() > deadline) throw new Error('the folder was not chosen within 15 minutes');
       prompt = (await inChrome(acceptUploadPrompt)) || prompt;
       await new Promise((resolve) => setTimeout(resolve, 50));
     }

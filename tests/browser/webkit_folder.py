@@ -83,13 +83,13 @@ class Page:
             print('summary:', self.js("document.getElementById('summary').textContent"))
             raise
 
-    def choose_folder(self, folder):
+    def choose_folder(self, folder, timeout=120):
         self.folder = folder
         before = self.js("performance.getEntriesByName('dumpscan-report-shown').length")
         self.js("document.getElementById('choose-folder').click(), true")
         self.run_until(lambda: self.js(
             "performance.getEntriesByName('dumpscan-report-shown').length") > before,
-            120, 'no report shown')
+            timeout, 'no report shown')
         return self.js("document.getElementById('report').textContent")
 
 
