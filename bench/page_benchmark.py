@@ -147,6 +147,7 @@ def main():
             view = WebKitView(work)
         else:
             view = ENGINES[engine](work / 'profile', work / 'downloads')
+            view.folder_seconds = 900
         try:
             for size in args.sizes:
                 folder = base / f'dumps-{size}'

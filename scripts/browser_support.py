@@ -425,6 +425,7 @@ class Firefox(PageBrowser):
     accepted, as a person would."""
 
     engine = 'firefox'
+    folder_seconds = 120  # how long Firefox may take to hand over a folder
 
     def __init__(self, profile, downloads, dark=False):
         self.downloads = pathlib.Path(downloads)
@@ -471,7 +472,7 @@ class Firefox(PageBrowser):
 
     def set_folder(self, field, folder, button):
         self.last_prompt = self.call('folder', selector=f'#{button}', field=field,
-                                     folder=str(folder))
+                                     folder=str(folder), seconds=self.folder_seconds)
 
     def click_element(self, element):
         self.call('click', selector=f'#{element}')

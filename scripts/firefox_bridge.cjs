@@ -8,7 +8,7 @@
 // Commands: launch {profile, downloads, dark}, goto {url}, eval {script, args}
 // (a function body with `arguments`, as selenium's execute_script takes;
 // its promise is awaited), files {selector, paths}, folder {selector,
-// field, folder}, click {selector}, requests {}, quit {}.
+// field, folder, seconds}, click {selector}, requests {}, quit {}.
 'use strict';
 
 const path = require('path');
@@ -108,6 +108,9 @@ const commands = {
         'browser.download.start_downloads_in_tmp_dir': false,
         // navigator.clipboard.readText without the paste menu, for the test.
         'dom.events.testing.asyncClipboard': true,
+        // The prompt's accept button at once, not after a second in a
+        // focused window: a tab in a headless window may never be focused.
+        'security.dialog_enable_delay': 0,
         // The colour scheme pages see: 0 dark, 1 light.
         'layout.css.prefers-color-scheme.content-override': dark ? 0 : 1,
       },
@@ -137,19 +140,20 @@ const commands = {
   async files({ selector, paths }) {
     await (await page.$(selector)).uploadFile(...paths);
   },
-  async folder({ selector, field, folder }) {
+  async folder({ selector, field, folder, seconds }) {
     await inChrome(standInPicker(folder));
     await page.evaluate((id) => {
       window.folderChosen = false;
       document.getElementById(id).addEventListener('change', () => { window.folderChosen = true; },
                                                     { once: true });
     }, field);
+    await page.bringToFront();
     await page.click(selector);
     // Until the field has the folder: the prompt, when Firefox shows one, is accepted.
     let prompt = null;
-    const deadline = Date.now() + 900000;
+    const deadline = Date.now() + seconds * 1000;
     while (!(await page.evaluate(() => window.folderChosen))) {
-      if (Date.now() > deadline) throw new Error('the folder was not chosen within 15 minutes');
+      if (Date.now() > deadline) throw new Error(`the folder was not chosen within ${seconds} s`);
       prompt = (await inChrome(acceptUploadPrompt)) || prompt;
       await new Promise((resolve) => setTimeout(resolve, 50));
     }
