@@ -507,8 +507,12 @@ class WebKit(PageBrowser):
         options = Options()
         options.binary_location = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser'
         options.add_argument('--automation')
-        self.driver = webdriver.WebKitGTK(executable_path='/usr/bin/WebKitWebDriver',
-                                          options=options)
+        try:
+            self.driver = webdriver.WebKitGTK(executable_path='/usr/bin/WebKitWebDriver',
+                                              options=options)
+        except BaseException:
+            self.screen.stop()  # no screen outlives a browser that did not start
+            raise
         self.driver.set_script_timeout(120)
         self.seen = 0
 
