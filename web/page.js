@@ -13,9 +13,27 @@
   const filesInput = $('files-input');
   const dropZone = $('drop-zone');
 
+  const progress = $('progress');
+  const notice = $('notice');
+
+  // The engine's WebAssembly is compiled in the background from the bytes
+  // the page holds (DUMPSCAN_WASM, put there when the page is made): no
+  // fetch, and no compile on the main thread, which browsers refuse or
+  // limit for modules this size.
   let engine;
   try {
-    engine = await DumpscanEngine();
+    engine = await new Promise((resolve, reject) => {
+      const bytes = Uint8Array.from(atob(DUMPSCAN_WASM), (c) => c.charCodeAt(0));
+      const started = DumpscanEngine({
+        instantiateWasm(imports, receive) {
+          WebAssembly.instantiate(bytes, imports).then((result) => receive(result.instance), reject);
+          return {};
+        },
+      });
+      // This emscripten gives the module with a promise of it started as
+      // `ready`; later ones give the promise.
+      Promise.resolve(started.ready || started).then(resolve, reject);
+    });
   } catch (error) {
     summary.textContent = 'This browser could not start the page’s WebAssembly engine.';
     return;
@@ -75,7 +93,9 @@
     } catch (error) {
       return { bytes: new Uint8Array(0), readable: false };
     }
-    return { bytes: head.subarray(readOffset, Math.max(readOffset, got)), readable: true };
+    // A copy of only the bytes the engine needs: a view into the head
+    // would keep all of it.
+    return { bytes: head.slice(readOffset, Math.max(readOffset, got)), readable: true };
   }
 
   // Dumps are listed by name, compared code unit by code unit so the order
@@ -88,75 +108,161 @@
   }
 
   let reportText = '';
-  let run = 0;  // a newer choice replaces the report of an older one
+  let run = 0;  // a newer choice replaces (and stops) an older one
+  const count = (n) => n.toLocaleString('en');
+  const dumpsWord = (n) => `${count(n)} dump${n === 1 ? '' : 's'}`;
 
-  async function show(candidates) {
-    const mine = ++run;
+  // Safari's engine leaves a folder's files whose names start with a dot
+  // out of a chosen folder, and the page cannot see them: it says so.
+  const leavesOutDotFiles = /AppleWebKit\//.test(navigator.userAgent) &&
+                            !/(Chrome|Chromium|CriOS|Edg|Firefox|FxiOS)\//.test(navigator.userAgent);
+
+  function finish(text, note) {
+    summary.textContent = text;
+    progress.hidden = true;
+    notice.textContent = note || '';
+    notice.hidden = !note;
+  }
+
+  // Reads the chosen dumps and shows their report. `choice` has the
+  // candidate files (name, path, file), and what else is known of it:
+  // `folder` (a folder was chosen, not files), `inSubfolders` (dumps in its
+  // sub-folders, which are not read), `subfolders` (how many sub-folders a
+  // dropped folder has), `unlisted` (folders that could not be listed).
+  async function show(choice, mine = ++run) {
+    const { candidates, folder = false, inSubfolders = 0, subfolders = 0, unlisted = [] } = choice;
     const dumps = candidates.filter((c) => isDumpName(c.name)).sort(byName);
-    summary.textContent = `Reading ${dumps.length} dump${dumps.length === 1 ? '' : 's'}…`;
+    report.replaceChildren();
+    reportText = '';
+    actionStatus.textContent = '';
+    $('copy').disabled = $('save').disabled = true;
+    progress.max = Math.max(dumps.length, 1);
+    progress.value = 0;
+    progress.hidden = dumps.length < 200;
+    summary.textContent = `Reading ${dumpsWord(dumps.length)}…`;
+    let lastShown = performance.now();
+
     // A few dozen reads at a time: faster than one by one, and a folder of
-    // many thousand dumps does not queue them all at once.
+    // many thousand dumps does not queue them all at once. Each dump is
+    // described, in name order, as soon as it and those before it are read,
+    // and its bytes dropped: memory holds the report, not the reads.
     const reads = new Array(dumps.length);
+    const lines = [];
+    const fragment = document.createDocumentFragment();
     let next = 0;
+    let described = 0;
+    let failed = 0;
+    let unreadable = 0;
+    function describeReady() {
+      while (described < dumps.length && reads[described] !== undefined) {
+        const read = reads[described];
+        reads[described] = null;
+        const block = describe(dumps[described].name, read.bytes);
+        ++described;
+        if (!read.readable) ++unreadable;
+        if (block.some((line) => line.verdict === 2)) ++failed;
+        for (const line of block) {
+          lines.push(line.text);
+          if (line.verdict === 0) {
+            fragment.append(line.text + '\n');
+          } else {
+            const span = document.createElement('span');
+            span.className = line.verdict === 2 ? 'failed' : 'ok';
+            span.textContent = line.text;
+            fragment.append(span, '\n');
+          }
+        }
+      }
+    }
     await Promise.all(Array.from({ length: Math.min(32, dumps.length) }, async () => {
-      while (next < dumps.length) {
+      while (next < dumps.length && mine === run) {
         const i = next++;
-        reads[i] = await readDumpBytes(dumps[i].file);
+        reads[i] = dumps[i].file ? await readDumpBytes(dumps[i].file)
+                                 : { bytes: new Uint8Array(0), readable: false };
+        if (mine !== run) return;
+        describeReady();
+        const now = performance.now();
+        if (now - lastShown > 100) {
+          lastShown = now;
+          progress.value = described;
+          summary.textContent = `Reading ${count(described)} of ${dumpsWord(dumps.length)}…`;
+        }
       }
     }));
     if (mine !== run) return;
 
-    const fragment = document.createDocumentFragment();
-    const lines = [];
-    let failed = 0;
-    let unreadable = 0;
-    dumps.forEach((dump, i) => {
-      const block = describe(dump.name, reads[i].bytes);
-      if (!reads[i].readable) ++unreadable;
-      if (block.some((line) => line.verdict === 2)) ++failed;
-      for (const line of block) {
-        lines.push(line.text);
-        if (line.verdict === 0) {
-          fragment.append(line.text + '\n');
-        } else {
-          const span = document.createElement('span');
-          span.className = line.verdict === 2 ? 'failed' : 'ok';
-          span.textContent = line.text;
-          fragment.append(span, '\n');
-        }
-      }
-    });
     report.replaceChildren(fragment);
     reportText = lines.map((line) => line + '\r\n').join('');
-    actionStatus.textContent = '';
     $('copy').disabled = $('save').disabled = dumps.length === 0;
 
-    if (dumps.length === 0) {
-      summary.textContent = candidates.length === 0
-        ? 'No files were chosen.'
-        : 'No dumps (*.bin files) among the chosen files.';
+    const notes = [];
+    for (const name of unlisted) notes.push(`The folder “${name}” could not be read.`);
+    let text;
+    if (dumps.length > 0) {
+      text = `${dumpsWord(dumps.length)}, ${count(unreadable)} could not be read, ` +
+             `${count(failed)} with a failed check.`;
+    } else if (inSubfolders > 0) {
+      text = `No dumps in the folder itself: its sub-folders hold ${dumpsWord(inSubfolders)}, ` +
+             'which are not read. Choose the sub-folder instead.';
+    } else if (subfolders > 0) {
+      text = 'No dumps in the folder itself, and its sub-folders are not read. ' +
+             'Choose the sub-folder instead.';
+    } else if (unlisted.length > 0) {
+      text = 'No dumps were read.';
+    } else if (candidates.length === 0) {
+      text = folder ? 'The chosen folder has no files.' : 'No files were chosen.';
     } else {
-      let text = `${dumps.length} dump${dumps.length === 1 ? '' : 's'} read, ` +
-                 `${failed} with a failed check`;
-      if (unreadable > 0) text += `, ${unreadable} could not be read`;
-      summary.textContent = text + '.';
+      text = 'No dumps (*.bin files) among the chosen files.';
     }
+    if (folder && leavesOutDotFiles) {
+      notes.push('This browser leaves out a folder’s files whose names start with a dot ' +
+                 '(such as .bin): to read those, choose them with “Choose files…”.');
+    }
+    finish(text, notes.join(' '));
     performance.mark('dumpscan-report-shown');
+  }
+
+  // Whatever goes wrong while reading a choice ends with a message, never
+  // with the page stuck at "Reading…".
+  async function showSafely(makeChoice) {
+    const mine = ++run;
+    try {
+      const choice = await makeChoice();
+      if (mine === run) await show(choice, mine);
+    } catch (error) {
+      if (mine !== run) return;
+      report.replaceChildren();
+      reportText = '';
+      $('copy').disabled = $('save').disabled = true;
+      finish(`The chosen files could not be read (${error && error.message ? error.message : error}).`);
+      performance.mark('dumpscan-report-shown');
+    }
   }
 
   // A chosen folder lists the files of its sub-folders too, with a longer
   // relative path: only the folder's own files are kept.
   folderInput.addEventListener('change', () => {
     performance.mark('dumpscan-chosen');
-    const own = Array.from(folderInput.files).filter(
-        (file) => file.webkitRelativePath.split('/').length === 2);
-    show(own.map((file) => ({ name: file.name, path: file.webkitRelativePath, file })));
+    const all = Array.from(folderInput.files);
     folderInput.value = '';
+    showSafely(() => {
+      const candidates = [];
+      let inSubfolders = 0;
+      for (const file of all) {
+        if (file.webkitRelativePath.split('/').length === 2) {
+          candidates.push({ name: file.name, path: file.webkitRelativePath, file });
+        } else if (isDumpName(file.name)) {
+          ++inSubfolders;
+        }
+      }
+      return { candidates, folder: true, inSubfolders };
+    });
   });
   filesInput.addEventListener('change', () => {
     performance.mark('dumpscan-chosen');
-    show(Array.from(filesInput.files).map((file) => ({ name: file.name, path: file.name, file })));
+    const all = Array.from(filesInput.files);
     filesInput.value = '';
+    showSafely(() => ({ candidates: all.map((file) => ({ name: file.name, path: file.name, file })) }));
   });
 
   // All entries of a dropped folder (readEntries gives them in batches).
@@ -172,16 +278,29 @@
   const entryFile = (entry) => new Promise((resolve, reject) => entry.file(resolve, reject));
 
   // A dropped folder gives its own files, not its sub-folders'; dropped
-  // files are taken as they are.
-  async function droppedCandidates(dataTransfer) {
+  // files are taken as they are. A folder that cannot be listed is named
+  // in the summary; the rest of the drop is still read.
+  async function droppedChoice(dataTransfer) {
     const items = Array.from(dataTransfer.items).filter((item) => item.kind === 'file');
     const entries = items.map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null));
     const files = items.map((item) => item.getAsFile());
     const candidates = [];
+    const unlisted = [];
+    let folders = 0;
+    let subfolders = 0;
     for (let i = 0; i < items.length; ++i) {
       const entry = entries[i];
       if (entry && entry.isDirectory) {
-        for (const child of await folderEntries(entry)) {
+        ++folders;
+        let children;
+        try {
+          children = await folderEntries(entry);
+        } catch (error) {
+          unlisted.push(entry.name);
+          continue;
+        }
+        for (const child of children) {
+          if (child.isDirectory) ++subfolders;
           if (!child.isFile) continue;
           try {
             candidates.push({ name: child.name, path: child.fullPath, file: await entryFile(child) });
@@ -194,7 +313,11 @@
                           file: files[i] });
       }
     }
-    return candidates;
+    // Dumps in a dropped folder's sub-folders are not counted (that would
+    // walk them all); that there are sub-folders is said when no dump is
+    // found.
+    return { candidates, unlisted, folder: folders > 0 && folders === items.length,
+             inSubfolders: 0, subfolders };
   }
 
   // Anywhere on the page takes a drop, so a missed target never makes the
@@ -211,10 +334,9 @@
     event.preventDefault();
     dropZone.classList.remove('over');
     performance.mark('dumpscan-chosen');
+    summary.textContent = 'Reading the dropped files…';
     // A folder takes a while to walk: a choice made meanwhile wins.
-    const mine = ++run;
-    const candidates = await droppedCandidates(event.dataTransfer);
-    if (mine === run) show(candidates);
+    showSafely(() => droppedChoice(event.dataTransfer));
   });
 
   $('choose-folder').addEventListener('click', () => folderInput.click());

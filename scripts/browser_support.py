@@ -1,0 +1,638 @@
+"""The web page driven in a real browser (Chromium, Firefox or WebKit), the
+folders of dumps the browser tests choose, and the console program's report
+to compare with. The browser tests, the release check and the benchmark use
+it.
+
+Also a small command line, for the release check and the docs' screenshot
+(both in headless Chromium):
+  browser_support.py report PAGE FOLDER        prints the page's report
+  browser_support.py screenshot PAGE FOLDER PNG WIDTH [dark]
+
+Firefox is driven over WebDriver BiDi by npm's puppeteer-core (through
+firefox_bridge.cjs beside this file), found in the folder that
+DUMPSCAN_NODE_MODULES names; axe-core, the accessibility checker, is found
+there too. WebKit runs on a virtual screen (Xvfb) that its class starts.
+"""
+
+import base64
+import json
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = pathlib.Path(__file__).resolve().parent
+
+PROMPT = 'Press ENTER\r\n'
+
+
+def blocks_of(text):
+    """The blocks of a report with '\\n' line ends: each dump's lines up to
+    its empty line, as a tuple."""
+    lines = text.split('\n')
+    if lines[-1] != '':
+        raise AssertionError(f'the report does not end with a line end: {text[-80:]!r}')
+    blocks, block = [], []
+    for line in lines[:-1]:
+        if line == '':
+            blocks.append(tuple(block))
+            block = []
+        else:
+            block.append(line)
+    if block:
+        raise AssertionError(f'the last block has no empty line: {block!r}')
+    return blocks
+
+
+def console_blocks(dumpscan, folder):
+    """The console program's blocks for `folder`: run there, input from
+    /dev/null, output (UTF-16LE, CR LF) redirected."""
+    result = subprocess.run([str(dumpscan)], cwd=folder, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, check=True, timeout=120)
+    text = result.stdout.decode('utf-16-le')
+    if not text.endswith(PROMPT):
+        raise AssertionError(f'{dumpscan} did not end with the prompt: {text[-80:]!r}')
+    return blocks_of(text[:-len(PROMPT)].replace('\r\n', '\n'))
+
+
+def page_blocks(text):
+    return blocks_of(text)
+
+
+def write_folder(path, samples, make_samples, mixed=False, samples_only=False, many=0,
+                 nested_only=False):
+    """A folder of dumps. Every dump's bytes come from the project's own
+    fixture program (samples/ is what make_samples writes): this only copies,
+    cuts and names them."""
+    path.mkdir(parents=True)
+    samples = pathlib.Path(samples)
+    if many:
+        subprocess.run([str(make_samples), '--many', str(many), str(path)], check=True)
+    if nested_only:
+        # Dumps only in sub-folders, and a file that is not a dump.
+        (path / 'day-1').mkdir()
+        (path / 'day-2').mkdir()
+        for sample in samples.glob('*.bin'):
+            shutil.copy(sample, path / 'day-1' / sample.name)
+        shutil.copy(samples / 'valid.bin', path / 'day-2' / 'valid.bin')
+        (path / 'readme.txt').write_text('dumps are in the day folders\n')
+        return
+    if samples_only or mixed:
+        for sample in samples.glob('*.bin'):
+            shutil.copy(sample, path / sample.name)
+    if not mixed:
+        return
+    valid = (samples / 'valid.bin').read_bytes()
+    broken = (samples / 'checksum-error.bin').read_bytes()
+    # Around the two ranges: 1908 + 20 = 1928, 1928 + 4 = 1932.
+    for size in (0, 1907, 1908, 1927, 1928, 1929, 1931, 1932):
+        (path / f'size-{size}.bin').write_bytes(valid[:size])
+    # Letter case, and a name that is nothing but the extension.
+    (path / 'UPPER.BIN').write_bytes(broken)
+    (path / 'Mixed.Bin').write_bytes(valid)
+    (path / '.bin').write_bytes(valid)
+    # Names that are not dumps'.
+    for name in ('notes.txt', 'dump.bin.txt', 'dumpbin', 'dump.bi', 'dump.bin~'):
+        (path / name).write_bytes(valid)
+    # Names beyond ASCII: accents, CJK, a character outside the BMP, and a
+    # line break that the report must not carry.
+    for name in ('Zähler-é.bin', '里程表.bin', 'smile-\U0001F600.bin', 'line\nbreak.bin'):
+        (path / name).write_bytes(broken if 'é' in name else valid)
+    # 5 GiB, sparse: only the head is written; only 24 bytes are read.
+    with open(path / 'huge.bin', 'wb') as huge:
+        huge.write(valid)
+        huge.truncate(5 << 30)
+    # Sub-folders: their dumps are not the folder's. One is named like a dump.
+    (path / 'sub' / 'deeper').mkdir(parents=True)
+    (path / 'sub' / 'inner.bin').write_bytes(valid)
+    (path / 'sub' / 'deeper' / 'deepest.bin').write_bytes(broken)
+    (path / 'old.bin').mkdir()
+    (path / 'old.bin' / 'in-old.bin').write_bytes(valid)
+
+
+
+def wait_until(condition, timeout, what, poll=0.02):
+    """Polls `condition` until it gives something true, which it returns."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f'{what}: not within {timeout} s')
+        time.sleep(poll)
+
+
+def node_modules():
+    folder = os.environ.get('DUMPSCAN_NODE_MODULES', '')
+    if not folder or not pathlib.Path(folder, 'axe-core').is_dir():
+        raise RuntimeError('DUMPSCAN_NODE_MODULES does not name a folder with the npm packages '
+                           'of tests/browser/npm (npm ci there)')
+    return pathlib.Path(folder)
+
+
+class PageBrowser:
+    """What the tests do with the page, the same in every browser. Each
+    engine's class gives js() (a function body with `arguments`, its value
+    returned; a promise's value where it returns one), goto(), set_files()
+    and set_folder() on a file field, click_element(), requests() and
+    quit()."""
+
+    engine = None
+    downloads = None
+    page_url = None
+
+    def open_url(self, url):
+        self.requests()  # those of the browser's own start page
+        self.page_url = url
+        self.goto(url)
+        wait_until(lambda: self.js("const b = document.getElementById('choose-folder');"
+                                   "return b !== null && !b.disabled"), 60, 'the page did not start')
+
+    def open_file(self, page):
+        self.open_url(pathlib.Path(page).resolve().as_uri())
+
+    def policy_violations(self):
+        return self.js('return window.policyViolations || []')
+
+    def resources(self):
+        """What the page itself loaded, as its resource timing lists it."""
+        return self.js("return performance.getEntriesByType('resource').map((e) => e.name)")
+
+    def shown(self):
+        return self.js("return performance.getEntriesByName('dumpscan-report-shown').length")
+
+    def report_after(self, action, timeout=120):
+        """Runs `action`, waits until the page shows a new report, returns its text."""
+        before = self.shown()
+        action()
+        wait_until(lambda: self.shown() > before, timeout, 'no report shown')
+        return self.report()
+
+    def report(self):
+        return self.js("return document.getElementById('report').textContent")
+
+    def summary(self):
+        return self.js("return document.getElementById('summary').textContent")
+
+    def notice(self):
+        return self.js("const n = document.getElementById('notice');"
+                       "return n.hidden ? '' : n.textContent")
+
+    def choose_folder(self, folder, timeout=120):
+        return self.report_after(lambda: self.set_folder('folder-input', folder, 'choose-folder'),
+                                 timeout)
+
+    def choose_files(self, files):
+        return self.report_after(lambda: self.set_files('files-input', files))
+
+    def _test_input(self, folder):
+        """A file field of the test's own, outside the page's code: the files
+        a drop would carry are chosen through it. (Tiny rather than hidden:
+        some drivers click it.)"""
+        self.js("""
+            document.getElementById('test-input')?.remove();
+            const field = document.createElement('input');
+            field.type = 'file';
+            field.id = 'test-input';
+            field.multiple = true;
+            field.webkitdirectory = arguments[0];
+            field.style = 'position: fixed; left: 0; top: 0; width: 4px; height: 4px; opacity: 0.01';
+            document.body.append(field);""", folder)
+        return 'test-input'
+
+    def drop_files(self, files, before_drop=None):
+        """A drop of `files` onto the page, synthesised: the files are chosen
+        through a file field of the test's, put into a DataTransfer, and a
+        drop event carrying it is dispatched on the drop zone."""
+        self.set_files(self._test_input(False), files)
+        wait_until(lambda: self.js("return document.getElementById('test-input').files.length"),
+                   30, 'the files were not chosen')
+        if before_drop:
+            before_drop()
+        return self.report_after(lambda: self.js("""
+            const transfer = new DataTransfer();
+            const field = document.getElementById('test-input');
+            for (const file of field.files) transfer.items.add(file);
+            field.remove();
+            document.getElementById('drop-zone').dispatchEvent(
+                new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true}));"""))
+
+    def drop_folder(self, folder, fail_listing=False):
+        """A drop of a folder, simulated: a real drop's item gives the
+        browser's entry for the folder, which no script can make. Here the
+        item gives a stand-in with the same interface (createReader,
+        readEntries in batches, file entries, folder entries for the
+        sub-folders), built from the real files of `folder` chosen through a
+        folder field of the test's, so the page walks it as it would a real
+        folder and reads real files. With `fail_listing`, the folder's
+        readEntries fails after its first batch, as it does for a folder
+        that cannot be read."""
+        self.set_folder(self._test_input(True), folder, 'test-input')
+        wait_until(lambda: self.js("return document.getElementById('test-input').files.length"),
+                   60, 'the folder was not chosen')
+        return self.report_after(lambda: self.js("""
+            const failListing = arguments[0];
+            const field = document.getElementById('test-input');
+            const files = Array.from(field.files);
+            field.remove();
+            const top = files[0].webkitRelativePath.split('/')[0];
+            const fileEntry = (file) => ({
+                isFile: true, isDirectory: false, name: file.name,
+                fullPath: '/' + file.webkitRelativePath,
+                file: (resolve) => setTimeout(() => resolve(file), 0)});
+            const folderEntry = (path) => ({
+                isFile: false, isDirectory: true, name: path.split('/').pop(),
+                fullPath: '/' + path,
+                createReader() {
+                    const prefix = path + '/';
+                    const children = [];
+                    const folders = new Set();
+                    for (const file of files) {
+                        if (!file.webkitRelativePath.startsWith(prefix)) continue;
+                        const rest = file.webkitRelativePath.slice(prefix.length).split('/');
+                        if (rest.length === 1) children.push(fileEntry(file));
+                        else if (!folders.has(rest[0])) {
+                            folders.add(rest[0]);
+                            children.push(folderEntry(prefix + rest[0]));
+                        }
+                    }
+                    let at = 0;  // in batches of 3, as a browser gives large folders in batches
+                    return {readEntries: (resolve, reject) => setTimeout(() => {
+                        if (failListing && at > 0) {
+                            reject(new DOMException('A requested file or directory could not be found', 'NotFoundError'));
+                            return;
+                        }
+                        resolve(children.slice(at, at + 3));
+                        at += 3;
+                    }, 0)};
+                }});
+            const transfer = new DataTransfer();
+            transfer.items.add(new File([], top));
+            const item = transfer.items[0];
+            Object.defineProperty(item, 'webkitGetAsEntry', {value: () => folderEntry(top)});
+            const event = new DragEvent('drop', {bubbles: true, cancelable: true});
+            // The same item object each time the page asks for it.
+            Object.defineProperty(event, 'dataTransfer', {value: {items: [item]}});
+            document.getElementById('drop-zone').dispatchEvent(event);""", fail_listing))
+
+    def measure(self, start, end):
+        """Seconds between the last marks `start` and `end` the page made."""
+        return self.js("return performance.measure('m', arguments[0], arguments[1]).duration",
+                       start, end) / 1000
+
+    def click(self, button):
+        """Clicks one of the page's action buttons and waits for its message."""
+        self.js("document.getElementById('action-status').textContent = ''")
+        self.click_element(button)
+        wait_until(lambda: self.js("return document.getElementById('action-status').textContent"),
+                   20, f'{button} gave no message')
+
+    def clipboard(self):
+        return self.js("return navigator.clipboard.readText().catch((e) => 'clipboard: ' + e)")
+
+    def download(self, name, timeout=30):
+        path = self.downloads / name
+        partial = ('*.crdownload', '*.part')
+        wait_until(lambda: path.exists() and path.stat().st_size > 0
+                   and not any(p for pattern in partial for p in self.downloads.glob(pattern)),
+                   timeout, f'{name} was not saved into {self.downloads}')
+        time.sleep(0.2)
+        return path.read_bytes()
+
+    def accessibility_violations(self):
+        """axe-core's violations on the page as it is now, one text each."""
+        if not self.js("return typeof axe !== 'undefined'"):
+            source = (node_modules() / 'axe-core' / 'axe.min.js').read_text()
+            self.js(source + '\nreturn true;')
+        return self.js("""
+            return axe.run(document, {resultTypes: ['violations']}).then((result) =>
+                result.violations.map((v) => v.id + ': ' + v.nodes.map(
+                    (n) => n.target.join(' ')).join(', ')));""")
+
+
+class Chromium(PageBrowser):
+    """Debian's Chromium, headless, through chromedriver: flags that keep it
+    from reaching out on its own, a fresh profile, downloads into a folder,
+    and its performance log to see every request a page makes."""
+
+    engine = 'chromium'
+
+    def __init__(self, profile, downloads, width=1200, height=900, dark=False):
+        from selenium import webdriver
+        from selenium.webdriver.chrome.options import Options
+        from selenium.webdriver.chrome.service import Service
+        self.downloads = pathlib.Path(downloads)
+        self.downloads.mkdir(parents=True, exist_ok=True)
+        options = Options()
+        options.binary_location = '/usr/bin/chromium'
+        for flag in ('--headless=new', '--no-sandbox', '--disable-gpu', '--disable-quic',
+                     '--no-first-run', '--disable-background-networking',
+                     '--disable-component-update', '--disable-sync',
+                     '--disable-dev-shm-usage', '--enable-precise-memory-info',
+                     f'--user-data-dir={profile}', f'--window-size={width},{height}'):
+            options.add_argument(flag)
+        if dark:
+            options.add_argument('--force-dark-mode')
+            options.add_argument('--blink-settings=preferredColorScheme=0')
+        options.add_experimental_option('prefs', {
+            'download.default_directory': str(self.downloads),
+            'download.prompt_for_download': False,
+        })
+        options.set_capability('goog:loggingPrefs', {'performance': 'ALL'})
+        self.driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+        self.driver.set_script_timeout(120)
+        self.driver.execute_cdp_cmd('Browser.setDownloadBehavior',
+                                    {'behavior': 'allow', 'downloadPath': str(self.downloads)})
+        # Whatever the page's policy blocks (a request it tried, a script or
+        # style it would not run) is noted before the page's own code runs.
+        self.preload("""
+            window.policyViolations = [];
+            document.addEventListener('securitypolicyviolation', (event) => {
+                window.policyViolations.push(event.violatedDirective + ' ' + event.blockedURI);
+            });""")
+
+    def preload(self, source):
+        """Runs `source` in every page before the page's own code."""
+        self.driver.execute_cdp_cmd('Page.addScriptToEvaluateOnNewDocument', {'source': source})
+
+    def quit(self):
+        self.driver.quit()
+
+    def goto(self, url):
+        self.driver.get(url)
+
+    def js(self, script, *args):
+        # A promise's value, as the other engines' js() gives it.
+        return self.driver.execute_async_script(
+            'const done = arguments[arguments.length - 1];'
+            'Promise.resolve((function () {' + script + '\n}).apply(null, '
+            'Array.from(arguments).slice(0, -1))).then(done, (e) => done("error: " + e));', *args)
+
+    def _field(self, field):
+        from selenium.webdriver.common.by import By
+        return self.driver.find_element(By.ID, field)
+
+    def set_files(self, field, files):
+        self._field(field).send_keys('\n'.join(str(f) for f in files))
+
+    def set_folder(self, field, folder, button):
+        self._field(field).send_keys(str(folder))
+
+    def click_element(self, element):
+        self._field(element).click()
+
+    def requests(self):
+        """The URLs of every request since the last call."""
+        urls = []
+        for entry in self.driver.get_log('performance'):
+            message = json.loads(entry['message'])['message']
+            if message['method'] == 'Network.requestWillBeSent':
+                urls.append(message['params']['request']['url'])
+        return urls
+
+    def allow_clipboard(self, url):
+        origin = url.split('/', 3)
+        self.driver.execute_cdp_cmd('Browser.grantPermissions', {
+            'origin': '/'.join(origin[:3]),
+            'permissions': ['clipboardReadWrite', 'clipboardSanitizedWrite']})
+
+    def heap(self):
+        """The JS heap in use, in bytes, after a full collection."""
+        self.driver.execute_cdp_cmd('HeapProfiler.collectGarbage', {})
+        return self.driver.execute_cdp_cmd('Runtime.getHeapUsage', {})['usedSize']
+
+    def screenshot(self, png, width):
+        """The whole page at `width` CSS pixels, as a phone or desktop shows it."""
+        metrics = {'width': width, 'height': 800, 'deviceScaleFactor': 1, 'mobile': width < 600}
+        self.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', metrics)
+        metrics['height'] = self.js('return document.documentElement.scrollHeight')
+        self.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', metrics)
+        shot = self.driver.execute_cdp_cmd('Page.captureScreenshot', {'format': 'png'})
+        pathlib.Path(png).write_bytes(base64.b64decode(shot['data']))
+
+
+# The name the tests used for Chromium's class.
+Browser = Chromium
+
+
+class Firefox(PageBrowser):
+    """Debian's firefox-esr, headless, over WebDriver BiDi (puppeteer-core
+    in a node process, firefox_bridge.cjs). A folder is chosen through a
+    stand-in for Firefox's file picker, and Firefox's own "upload" prompt is
+    accepted, as a person would."""
+
+    engine = 'firefox'
+    folder_seconds = 120  # how long Firefox may take to hand over a folder
+
+    def __init__(self, profile, downloads, dark=False):
+        self.downloads = pathlib.Path(downloads)
+        self.downloads.mkdir(parents=True, exist_ok=True)
+        environment = dict(os.environ, DUMPSCAN_NODE_MODULES=str(node_modules()))
+        self.bridge = subprocess.Popen(['node', str(HERE / 'firefox_bridge.cjs')],
+                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                       env=environment, text=True, encoding='utf-8')
+        pathlib.Path(profile).mkdir(parents=True, exist_ok=True)
+        self.version = self.call('launch', profile=str(profile), downloads=str(self.downloads),
+                                 dark=dark)
+        self.last_prompt = None
+
+    def call(self, command, **params):
+        self.bridge.stdin.write(json.dumps({'command': command, **params}) + '\n')
+        self.bridge.stdin.flush()
+        line = self.bridge.stdout.readline()
+        if not line:
+            raise RuntimeError(f'the Firefox bridge ended during {command}')
+        answer = json.loads(line)
+        if 'error' in answer:
+            raise RuntimeError(f'Firefox, {command}: {answer["error"]}')
+        return answer['value']
+
+    def quit(self):
+        try:
+            self.call('quit')
+        except (RuntimeError, BrokenPipeError, OSError):
+            pass
+        try:
+            self.bridge.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.bridge.kill()
+            self.bridge.wait()
+
+    def goto(self, url):
+        self.call('goto', url=url)
+
+    def js(self, script, *args):
+        return self.call('eval', script=script, args=list(args))
+
+    def set_files(self, field, files):
+        self.call('files', selector=f'#{field}', paths=[str(f) for f in files])
+
+    def set_folder(self, field, folder, button):
+        self.last_prompt = self.call('folder', selector=f'#{button}', field=field,
+                                     folder=str(folder), seconds=self.folder_seconds)
+
+    def click_element(self, element):
+        self.call('click', selector=f'#{element}')
+
+    def requests(self):
+        return self.call('requests')
+
+    def allow_clipboard(self, url):
+        pass  # a testing preference lets the page's clipboard be read
+
+
+class WebKit(PageBrowser):
+    """WebKitGTK (Safari's engine) through WebKitWebDriver, on a virtual
+    screen of its own. The driver cannot choose a folder (it hands the page
+    one empty file): set_folder() raises, and folder choice in WebKit is
+    tested through WebKitGTK's own API instead (webkit_folder.py). Save
+    writes into $HOME, which is the downloads folder here. There is no
+    request log: requests() gives what the page's resource timing lists."""
+
+    engine = 'webkit'
+
+    def __init__(self, profile, downloads, dark=False):
+        from selenium import webdriver
+        from selenium.webdriver.webkitgtk.options import Options
+        self.downloads = pathlib.Path(downloads)
+        self.downloads.mkdir(parents=True, exist_ok=True)
+        self.screen = VirtualScreen(pathlib.Path(profile).parent)
+        os.environ['DISPLAY'] = self.screen.display
+        os.environ['HOME'] = str(self.downloads)
+        # WebKitGTK gives pages the GTK theme's colour scheme.
+        os.environ['GTK_THEME'] = 'Adwaita:dark' if dark else 'Adwaita'
+        options = Options()
+        options.binary_location = '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser'
+        options.add_argument('--automation')
+        try:
+            self.driver = webdriver.WebKitGTK(executable_path='/usr/bin/WebKitWebDriver',
+                                              options=options)
+        except BaseException:
+            self.screen.stop()  # no screen outlives a browser that did not start
+            raise
+        self.driver.set_script_timeout(120)
+        self.seen = 0
+
+    def quit(self):
+        try:
+            self.driver.quit()
+        finally:
+            self.screen.stop()
+
+    def goto(self, url):
+        self.driver.get(url)
+        self.seen = 0
+        # Violations from here on (the page's start is not seen: no driver
+        # hook runs before it).
+        self.driver.execute_script("""
+            window.policyViolations = [];
+            document.addEventListener('securitypolicyviolation', (event) => {
+                window.policyViolations.push(event.violatedDirective + ' ' + event.blockedURI);
+            });""")
+
+    def js(self, script, *args):
+        return self.driver.execute_async_script(
+            'const done = arguments[arguments.length - 1];'
+            'Promise.resolve((function () {' + script + '\n}).apply(null, '
+            'Array.from(arguments).slice(0, -1))).then(done, (e) => done("error: " + e));', *args)
+
+    def _field(self, field):
+        from selenium.webdriver.common.by import By
+        return self.driver.find_element(By.ID, field)
+
+    def set_files(self, field, files):
+        self._field(field).send_keys('\n'.join(str(f) for f in files))
+
+    def set_folder(self, field, folder, button):
+        raise NotImplementedError('WebKitWebDriver cannot choose a folder')
+
+    def click_element(self, element):
+        self._field(element).click()
+
+    def requests(self):
+        if self.page_url is None:
+            return []
+        try:
+            names = self.resources()
+        except Exception:  # no page yet
+            return []
+        fresh = names[self.seen:]
+        self.seen = len(names)
+        return fresh
+
+    def allow_clipboard(self, url):
+        pass
+
+    def clipboard(self):
+        """The screen's clipboard, read through GTK: WebKit lets a page
+        read it only after a paste gesture of the user's."""
+        import gi
+        gi.require_version('Gtk', '3.0')
+        from gi.repository import Gdk, Gtk
+        return Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD).wait_for_text()
+
+
+class VirtualScreen:
+    """An X server in memory (Xvfb) on the first free display."""
+
+    def __init__(self, work):
+        work.mkdir(parents=True, exist_ok=True)
+        read, write = os.pipe()
+        self.process = subprocess.Popen(
+            ['Xvfb', '-displayfd', str(write), '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'],
+            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        with os.fdopen(read) as numbers:
+            number = numbers.readline().strip()
+        if not number:
+            self.process.kill()
+            raise RuntimeError('Xvfb did not start')
+        self.display = f':{number}'
+
+    def stop(self):
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+
+
+ENGINES = {'chromium': Chromium, 'firefox': Firefox, 'webkit': WebKit}
+
+
+def main(argv):
+    import tempfile
+    work = pathlib.Path(tempfile.mkdtemp(prefix='dumpscan-page-'))
+    try:
+        if argv[1] == 'report' and len(argv) == 4:
+            browser = Browser(work / 'profile', work / 'downloads')
+            try:
+                browser.open_file(argv[2])
+                sys.stdout.write(browser.choose_folder(pathlib.Path(argv[3]).resolve()))
+                unexpected = [url for url in browser.requests() if url != browser.page_url
+                              and not url.startswith('data:')]
+                if unexpected:
+                    sys.exit(f'the page made requests: {unexpected}')
+            finally:
+                browser.quit()
+        elif argv[1] == 'screenshot' and len(argv) in (6, 7):
+            dark = len(argv) == 7 and argv[6] == 'dark'
+            browser = Browser(work / 'profile', work / 'downloads', dark=dark)
+            try:
+                browser.open_file(argv[2])
+                browser.choose_folder(pathlib.Path(argv[3]).resolve())
+                browser.screenshot(argv[4], int(argv[5]))
+            finally:
+                browser.quit()
+        else:
+            sys.exit(__doc__)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == '__main__':
+    main(sys.argv)
