@@ -133,6 +133,15 @@ def node_modules():
     return pathlib.Path(folder)
 
 
+# Notes every violation of the page's policy (a request it tried, a script
+# or style it would not run) in window.policyViolations.
+WATCH_POLICY = """
+    window.policyViolations = [];
+    document.addEventListener('securitypolicyviolation', (event) => {
+        window.policyViolations.push(event.violatedDirective + ' ' + event.blockedURI);
+    });"""
+
+
 class PageBrowser:
     """What the tests do with the page, the same in every browser. Each
     engine's class gives js() (a function body with `arguments`, its value
@@ -313,7 +322,31 @@ class PageBrowser:
                     (n) => n.target.join(' ')).join(', ')));""")
 
 
-class Chromium(PageBrowser):
+class _Selenium(PageBrowser):
+    """What the engines driven through selenium (Chromium, WebKit) share."""
+
+    def goto(self, url):
+        self.driver.get(url)
+
+    def js(self, script, *args):
+        # A promise's value, as the other engines' js() gives it.
+        return self.driver.execute_async_script(
+            'const done = arguments[arguments.length - 1];'
+            'Promise.resolve((function () {' + script + '\n}).apply(null, '
+            'Array.from(arguments).slice(0, -1))).then(done, (e) => done("error: " + e));', *args)
+
+    def _field(self, field):
+        from selenium.webdriver.common.by import By
+        return self.driver.find_element(By.ID, field)
+
+    def set_files(self, field, files):
+        self._field(field).send_keys('\n'.join(str(f) for f in files))
+
+    def click_element(self, element):
+        self._field(element).click()
+
+
+class Chromium(_Selenium):
     """Debian's Chromium, headless, through chromedriver: flags that keep it
     from reaching out on its own, a fresh profile, downloads into a folder,
     and its performance log to see every request a page makes."""
@@ -348,11 +381,7 @@ class Chromium(PageBrowser):
                                     {'behavior': 'allow', 'downloadPath': str(self.downloads)})
         # Whatever the page's policy blocks (a request it tried, a script or
         # style it would not run) is noted before the page's own code runs.
-        self.preload("""
-            window.policyViolations = [];
-            document.addEventListener('securitypolicyviolation', (event) => {
-                window.policyViolations.push(event.violatedDirective + ' ' + event.blockedURI);
-            });""")
+        self.preload(WATCH_POLICY)
 
     def preload(self, source):
         """Runs `source` in every page before the page's own code."""
@@ -361,28 +390,8 @@ class Chromium(PageBrowser):
     def quit(self):
         self.driver.quit()
 
-    def goto(self, url):
-        self.driver.get(url)
-
-    def js(self, script, *args):
-        # A promise's value, as the other engines' js() gives it.
-        return self.driver.execute_async_script(
-            'const done = arguments[arguments.length - 1];'
-            'Promise.resolve((function () {' + script + '\n}).apply(null, '
-            'Array.from(arguments).slice(0, -1))).then(done, (e) => done("error: " + e));', *args)
-
-    def _field(self, field):
-        from selenium.webdriver.common.by import By
-        return self.driver.find_element(By.ID, field)
-
-    def set_files(self, field, files):
-        self._field(field).send_keys('\n'.join(str(f) for f in files))
-
     def set_folder(self, field, folder, button):
         self._field(field).send_keys(str(folder))
-
-    def click_element(self, element):
-        self._field(element).click()
 
     def requests(self):
         """The URLs of every request since the last call."""
@@ -484,7 +493,7 @@ class Firefox(PageBrowser):
         pass  # a testing preference lets the page's clipboard be read
 
 
-class WebKit(PageBrowser):
+class WebKit(_Selenium):
     """WebKitGTK (Safari's engine) through WebKitWebDriver, on a virtual
     screen of its own. The driver cannot choose a folder (it hands the page
     one empty file): set_folder() raises, and folder choice in WebKit is
@@ -523,34 +532,14 @@ class WebKit(PageBrowser):
             self.screen.stop()
 
     def goto(self, url):
-        self.driver.get(url)
+        super().goto(url)
         self.seen = 0
         # Violations from here on (the page's start is not seen: no driver
         # hook runs before it).
-        self.driver.execute_script("""
-            window.policyViolations = [];
-            document.addEventListener('securitypolicyviolation', (event) => {
-                window.policyViolations.push(event.violatedDirective + ' ' + event.blockedURI);
-            });""")
-
-    def js(self, script, *args):
-        return self.driver.execute_async_script(
-            'const done = arguments[arguments.length - 1];'
-            'Promise.resolve((function () {' + script + '\n}).apply(null, '
-            'Array.from(arguments).slice(0, -1))).then(done, (e) => done("error: " + e));', *args)
-
-    def _field(self, field):
-        from selenium.webdriver.common.by import By
-        return self.driver.find_element(By.ID, field)
-
-    def set_files(self, field, files):
-        self._field(field).send_keys('\n'.join(str(f) for f in files))
+        self.driver.execute_script(WATCH_POLICY)
 
     def set_folder(self, field, folder, button):
         raise NotImplementedError('WebKitWebDriver cannot choose a folder')
-
-    def click_element(self, element):
-        self._field(element).click()
 
     def requests(self):
         if self.page_url is None:

@@ -31,6 +31,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing_support::ExpectedDumps;
 using testing_support::kExampleReadings;
+using testing_support::OwnedHandle;
 using testing_support::ScratchDirectory;
 
 // How long anything the program should do by itself may take.
@@ -91,22 +92,6 @@ std::vector<Key> Keys(std::wstring_view text) {
   }
   return keys;
 }
-
-// A kernel handle owned for the length of a scope.
-class OwnedHandle {
- public:
-  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  ~OwnedHandle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_;
-};
 
 // Every row of the screen buffer behind `screen` (opened for reading) up to
 // the cursor's, without the blanks that pad it.

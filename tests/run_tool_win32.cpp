@@ -8,22 +8,6 @@ namespace dumpscan::testing_support {
 
 namespace {
 
-// A kernel handle owned for the length of a scope.
-class OwnedHandle {
- public:
-  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-  OwnedHandle(const OwnedHandle&) = delete;
-  OwnedHandle& operator=(const OwnedHandle&) = delete;
-  ~OwnedHandle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_;
-};
-
 std::wstring Utf8ToWide(std::string_view text) {
   if (text.empty()) return {};
   const int size =

@@ -11,6 +11,23 @@
 
 namespace dumpscan::testing_support {
 
+/// A kernel handle, closed when the scope ends; null and
+/// INVALID_HANDLE_VALUE count as none.
+class OwnedHandle {
+ public:
+  explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  ~OwnedHandle() {
+    if (valid()) CloseHandle(handle_);
+  }
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
 /// A build path as Windows spells it: a path of the Linux side (under Wine)
 /// becomes the same path on drive Z:, with backslashes.
 std::wstring WindowsPath(std::string_view build_path);
