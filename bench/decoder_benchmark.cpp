@@ -1,6 +1,6 @@
 // Nanoseconds per block for the decoders and the number formatting they
-// share, and per dump for the block of lines the scan prints. The inputs cycle through valid and failing blocks so that neither
-// the branch predictor nor the compiler sees one constant block.
+// share, and per dump for the block of lines the scan prints. The inputs cycle through valid and
+// failing blocks so that neither the branch predictor nor the compiler sees one constant block.
 
 #include <benchmark/benchmark.h>
 

@@ -26,7 +26,7 @@ std::atomic<unsigned long> g_allocations{0};
   throw std::bad_alloc();
 }
 [[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
-[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t /*size*/) noexcept { std::free(p); }
 
 namespace dumpscan {
 namespace {
@@ -105,12 +105,13 @@ TEST(DescribeDumpTest, ReusedBlockHoldsOnlyTheLastDump) {
   DumpBlock block;
   DescribeDump(u"a-much-longer-name-than-the-next.bin",
                DumpBytes(fixture::EncodeRecordBlock(123456), word), 24, block);
-  ExpectLines(block, {{u"a-much-longer-name-than-the-next.bin", LineVerdict::kNone},
-                      {u"0x774: 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E "
-                       u"--> 123456 km --> CRC/Parity OK",
-                       LineVerdict::kOk},
-                      {u"0x788: B0 BC 61 00 --> Crc And/Or Parity Error", LineVerdict::kCheckFailed},
-                      kEmpty});
+  ExpectLines(block,
+              {{u"a-much-longer-name-than-the-next.bin", LineVerdict::kNone},
+               {u"0x774: 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E "
+                u"--> 123456 km --> CRC/Parity OK",
+                LineVerdict::kOk},
+               {u"0x788: B0 BC 61 00 --> Crc And/Or Parity Error", LineVerdict::kCheckFailed},
+               kEmpty});
   DescribeDump(u"a.bin", Bytes{}, 0, block);
   ExpectLines(block, {kName, kEmpty});
 }
@@ -129,8 +130,7 @@ TEST(DescribeDumpTest, VerdictMatchesTheText) {
       ASSERT_EQ(block.line_count, 4u);
       for (std::size_t i : {1u, 2u}) {
         const bool error_text = LineText(block, i).ends_with(kCheckErrorVerdict);
-        EXPECT_EQ(block.lines[i].verdict,
-                  error_text ? LineVerdict::kCheckFailed : LineVerdict::kOk)
+        EXPECT_EQ(block.lines[i].verdict, error_text ? LineVerdict::kCheckFailed : LineVerdict::kOk)
             << "line " << i;
       }
     }

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "scanner/utf.h"
 #include "scanner/dump_name.h"
+#include "scanner/utf.h"
 
 namespace dumpscan {
 namespace {

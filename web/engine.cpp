@@ -71,9 +71,7 @@ EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_describe(std::size_t name_length, std:
 EMSCRIPTEN_KEEPALIVE const char16_t* dumpscan_line_text(std::size_t i) {
   return LineText(i).data();
 }
-EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_line_length(std::size_t i) {
-  return LineText(i).size();
-}
+EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_line_length(std::size_t i) { return LineText(i).size(); }
 EMSCRIPTEN_KEEPALIVE int dumpscan_line_verdict(std::size_t i) {
   return i < block.line_count ? static_cast<int>(block.lines[i].verdict) : 0;
 }
