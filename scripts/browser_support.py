@@ -57,10 +57,6 @@ def console_blocks(dumpscan, folder):
     return blocks_of(text[:-len(PROMPT)].replace('\r\n', '\n'))
 
 
-def page_blocks(text):
-    return blocks_of(text)
-
-
 def write_folder(path, samples, make_samples, mixed=False, samples_only=False, many=0,
                  nested_only=False):
     """A folder of dumps. Every dump's bytes come from the project's own

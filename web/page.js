@@ -129,7 +129,7 @@
   // `folder` (a folder was chosen, not files), `inSubfolders` (dumps in its
   // sub-folders, which are not read), `subfolders` (how many sub-folders a
   // dropped folder has), `unlisted` (folders that could not be listed).
-  async function show(choice, mine = ++run) {
+  async function show(choice, mine) {
     const { candidates, folder = false, inSubfolders = 0, subfolders = 0, unlisted = [] } = choice;
     const dumps = candidates.filter((c) => isDumpName(c.name)).sort(byName);
     report.replaceChildren();

@@ -27,7 +27,7 @@ import time
 import unittest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / 'scripts'))
-from browser_support import (ENGINES, console_blocks, page_blocks, wait_until,  # noqa: E402
+from browser_support import (ENGINES, blocks_of, console_blocks, wait_until,  # noqa: E402
                              write_folder)
 
 ARGS = None
@@ -89,13 +89,19 @@ class PageTest(unittest.TestCase):
             # webkit_folder.py chooses folders through WebKitGTK's own API.
             self.skipTest('WebKitWebDriver cannot choose a folder (see webkit_folder.py)')
 
+    def choose(self, folder):
+        """The folder chosen as a folder, or in WebKit as its files."""
+        if ARGS.engine == 'webkit':
+            return self.browser.choose_files(chosen_files(folder))
+        return self.browser.choose_folder(folder)
+
     def assertSameReport(self, folder, page_text, left_out=()):
         """The page's blocks are the console program's for `folder`, but for
         `left_out` (names the page cannot be given), in the page's order: by
         name."""
         expected = [block for block in console_blocks(ARGS.dumpscan, folder)
                     if block[0] not in left_out]
-        actual = page_blocks(page_text)
+        actual = blocks_of(page_text)
         self.assertEqual(sorted(actual), sorted(expected))
         names = [block[0] for block in actual]
         self.assertEqual(names, sorted(names, key=lambda name: name.encode('utf-16-be')))
@@ -113,7 +119,7 @@ class FromFileUrl(PageTest):
             # A folder named like a dump is listed by the console program,
             # with nothing read; a browser hands over files only.
             self.assertSameReport(mixed, text, left_out={'old.bin'})
-            self.assertEqual(self.browser.summary(), summary_of(page_blocks(text)))
+            self.assertEqual(self.browser.summary(), summary_of(blocks_of(text)))
             self.assertEqual(self.browser.notice(), '')
             if ARGS.engine == 'firefox':
                 self.assertIn('upload all files from', self.browser.last_prompt)
@@ -123,15 +129,12 @@ class FromFileUrl(PageTest):
         # with a line break in it is left out here.)
         text = self.browser.choose_files(chosen_files(mixed))
         self.assertSameReport(mixed, text, left_out={'old.bin', NAME_WITH_LINE_BREAK})
-        self.assertEqual(self.browser.summary(), summary_of(page_blocks(text)))
+        self.assertEqual(self.browser.summary(), summary_of(blocks_of(text)))
         self.assertIn('Crc And/Or Parity Error', text)
 
         # Choosing again replaces the report.
         samples = self.folder('samples-only', samples_only=True)
-        if ARGS.engine == 'webkit':
-            self.assertSameReport(samples, self.browser.choose_files(chosen_files(samples)))
-        else:
-            self.assertSameReport(samples, self.browser.choose_folder(samples))
+        self.assertSameReport(samples, self.choose(samples))
 
     def test_choices_without_dumps_say_why(self):
         self.skip_folder_choice()
@@ -198,11 +201,6 @@ class FromLocalServer(PageTest):
         # What the server saw: the page, and nothing else.
         self.assertEqual(set(self.served) - {'/' + pathlib.Path(ARGS.page).name}, set())
 
-    def choose(self, folder):
-        if ARGS.engine == 'webkit':
-            return self.browser.choose_files(chosen_files(folder))
-        return self.browser.choose_folder(folder)
-
     def test_mixed_folder(self):
         self.browser.open_url(self.url)
         mixed = self.folder('mixed', mixed=True)
@@ -223,9 +221,9 @@ class FromLocalServer(PageTest):
             times.append(self.browser.measure('dumpscan-chosen', 'dumpscan-report-shown'))
             print(f'{ARGS.engine}, 1000 dumps: shown {times[-1] * 1000:.0f} ms after they were '
                   f'chosen ({waited * 1000:.0f} ms with the driver handing them over)')
-        self.assertEqual(len(page_blocks(text)), 1000)
+        self.assertEqual(len(blocks_of(text)), 1000)
         self.assertSameReport(many, text)
-        self.assertEqual(self.browser.summary(), summary_of(page_blocks(text)))
+        self.assertEqual(self.browser.summary(), summary_of(blocks_of(text)))
         self.assertLess(min(times), 1.0)
 
     def test_copy_and_save_give_the_exact_text(self):
@@ -256,7 +254,7 @@ class FromLocalServer(PageTest):
         wait_until(lambda: self.browser.summary().startswith('Reading') or
                    self.browser.shown() > before, 60, 'the first choice was not taken')
         text = self.browser.choose_folder(samples)
-        self.assertEqual(self.browser.summary(), summary_of(page_blocks(text)))
+        self.assertEqual(self.browser.summary(), summary_of(blocks_of(text)))
         self.assertSameReport(samples, text)
         time.sleep(1)  # a report of the first choice would have been shown by now
         self.assertEqual(self.browser.report(), text)
@@ -279,8 +277,8 @@ class Drops(PageTest):
         shutil.copy(ARGS.samples / 'valid.bin', victim)
         shutil.copy(ARGS.samples / 'valid.bin', spoiled / 'kept.bin')
         text = self.browser.drop_files(sorted(spoiled.iterdir()), before_drop=victim.unlink)
-        self.assertEqual(page_blocks(text)[0], ('gone.bin',))
-        self.assertEqual(self.browser.summary(), summary_of(page_blocks(text), unreadable=1))
+        self.assertEqual(blocks_of(text)[0], ('gone.bin',))
+        self.assertEqual(self.browser.summary(), summary_of(blocks_of(text), unreadable=1))
 
     def test_dropped_folder_gives_its_own_files(self):
         self.skip_folder_choice()

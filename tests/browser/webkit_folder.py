@@ -23,7 +23,7 @@ import tempfile
 import time
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / 'scripts'))
-from browser_support import VirtualScreen, console_blocks, page_blocks, write_folder  # noqa: E402
+from browser_support import VirtualScreen, blocks_of, console_blocks, write_folder  # noqa: E402
 
 
 class Page:
@@ -116,7 +116,7 @@ def main():
                           if b[0] not in left_out)
         checks = [
             ('the report is the console program\'s, without dot files',
-             sorted(page_blocks(text)) == expected),
+             sorted(blocks_of(text)) == expected),
             ('the page names the files WebKit leaves out',
              'start with a dot' in page.js("document.getElementById('notice').textContent")),
             ('the summary counts the dumps read',
@@ -136,7 +136,7 @@ def main():
             print(f'{"ok  " if passed else "FAIL"} {what}')
             failures += not passed
         if failures:
-            print(f'page: {sorted(page_blocks(text))[:3]}...\nconsole: {expected[:3]}...')
+            print(f'page: {sorted(blocks_of(text))[:3]}...\nconsole: {expected[:3]}...')
     finally:
         screen.stop()
         shutil.rmtree(work, ignore_errors=True)
