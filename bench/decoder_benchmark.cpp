@@ -11,9 +11,9 @@
 #include <span>
 #include <vector>
 
-#include "scanner/counter_word.h"
-#include "scanner/dump_report.h"
-#include "scanner/record_block.h"
+#include "engine/counter_word.h"
+#include "engine/dump_report.h"
+#include "engine/record_block.h"
 
 namespace {
 

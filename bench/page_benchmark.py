@@ -8,8 +8,8 @@ line) with no engine: the ratio is the page's own cost. Rounds alternate
 page and floor, so a change in the machine's load falls on both alike; the
 load is printed with each result. Not part of CTest: it takes minutes.
 
-  bench/page_benchmark.py PAGE MAKE_SAMPLES [--sizes 1000 10000 100000]
-                          [--engines chromium firefox webkit] [--rounds 3]
+  python3 -m bench.page_benchmark PAGE MAKE_SAMPLES [--sizes 1000 10000 100000]
+                                  [--engines chromium firefox webkit] [--rounds 3]
 
 Folders are made once in $BENCH_DIR (default /tmp/dumpscan-page-bench).
 Chromium's heap: used JS heap after a full collection (the report kept), and
@@ -23,14 +23,10 @@ import os
 import pathlib
 import statistics
 import subprocess
-import sys
 import tempfile
 import time
 
-ROOT = pathlib.Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(ROOT / 'scripts'))
-sys.path.insert(0, str(ROOT / 'tests' / 'browser'))
-from browser_support import ENGINES, VirtualScreen, wait_until  # noqa: E402
+from tests.browser.browser_support import ENGINES, VirtualScreen, wait_until
 
 FLOOR = """<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>floor</title></head><body>
@@ -107,7 +103,7 @@ class WebKitView:
     """WebKitGTK through its own API (as webkit_folder.py): it walks the folder."""
 
     def __init__(self, work):
-        import webkit_folder
+        from tests.browser import webkit_folder
         self.screen = VirtualScreen(work)
         os.environ['DISPLAY'] = self.screen.display
         self.page = webkit_folder.Page()

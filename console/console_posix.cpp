@@ -17,7 +17,7 @@
 #include "console/console.h"
 #include "console/line_input.h"
 #include "console/stream_wait_posix.h"
-#include "scanner/utf.h"
+#include "engine/utf.h"
 
 namespace dumpscan {
 

@@ -9,8 +9,8 @@
 #include <span>
 #include <string>
 
-#include "scanner/counter_word.h"
-#include "scanner/record_block.h"
+#include "engine/counter_word.h"
+#include "engine/record_block.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "scanner/dump_name.h"
-#include "scanner/utf.h"
+#include "engine/dump_name.h"
+#include "engine/utf.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace dumpscan;

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "scanner/record_block.h"
+#include "engine/record_block.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace dumpscan;

@@ -12,9 +12,9 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "engine/dump_name.h"
 #include "scanner/dump_files.h"
 #include "scanner/dump_lock_posix.h"
-#include "scanner/dump_name.h"
 
 namespace dumpscan {
 

@@ -6,8 +6,8 @@
 
 #include <limits>
 
+#include "engine/dump_name.h"
 #include "scanner/dump_files.h"
-#include "scanner/dump_name.h"
 #include "scanner/long_path_win32.h"
 
 namespace dumpscan {

@@ -2,8 +2,8 @@
 // The tool's control flow: one block of lines per dump in a directory, then
 // the closing prompt.
 
+#include "engine/dump_report.h"
 #include "scanner/dump_files.h"
-#include "scanner/dump_report.h"
 
 namespace dumpscan {
 

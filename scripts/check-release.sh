@@ -330,7 +330,7 @@ shown=$(grep -o '>dumpscan [^<]*<' "$page" | sed 's/^>dumpscan //; s/<$//' | sor
 [ "$shown" = "$version " ] || fail "the page shows the version ${shown:-(none)}, not $version"
 # In headless Chromium, opened as a file, on samples/: the README's report,
 # and no request but the page itself.
-if /usr/bin/python3 scripts/browser_support.py report "$page" "$work/samples" \
+if /usr/bin/python3 -m tests.browser.browser_support report "$page" "$work/samples" \
      >"$work/web.out"; then
   # A page does not wait: no prompt.
   if blocks <"$work/web.out" | cmp -s - <(grep -vx 'Press ENTER' "$work/expected"); then

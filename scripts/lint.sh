@@ -13,6 +13,31 @@ scripts/ensure-packages.sh cmake ninja-build g++ libgtest-dev libbenchmark-dev c
   binutils-mingw-w64-x86-64 googletest emscripten nodejs
 
 mapfile -t sources < <(git ls-files '*.cpp' '*.h' '*.c')
+
+# The layers: each folder includes only from itself and the folders below
+# it (engine/ at the ground, console/ on it, scanner/ on both, web/ on the
+# engine alone).
+echo "== layers"
+layer_status=0
+while IFS= read -r line; do
+  file=${line%%:*}
+  included=$(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^/"]*\)\/.*/\1/p' <<<"${line#*:}")
+  case ${file%%/*} in
+    engine) allowed="engine" ;;
+    console) allowed="console engine" ;;
+    scanner) allowed="scanner console engine" ;;
+    web) allowed="web engine" ;;
+    *) continue ;;
+  esac
+  [ -n "$included" ] || continue
+  if [[ " $allowed " != *" $included "* ]]; then
+    echo "$file includes from $included/, which is not below it: $line" >&2
+    layer_status=1
+  fi
+done < <(git grep -E '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' -- engine console scanner web)
+[ "$layer_status" -eq 0 ] || exit 1
+echo "layers: no include runs up"
+
 echo "== clang-format: ${#sources[@]} files"
 clang-format --dry-run -Werror "${sources[@]}"
 

@@ -1,4 +1,4 @@
-#include "scanner/counter_word.h"
+#include "engine/counter_word.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "scanner/record_block.h"
+#include "engine/record_block.h"
 #include "tests/dump_fixture.h"
 
 namespace dumpscan {

@@ -1,4 +1,4 @@
-#include "scanner/dump_report.h"
+#include "engine/dump_report.h"
 
 #include <gtest/gtest.h>
 

@@ -19,7 +19,7 @@
 #include <span>
 #include <thread>
 
-#include "scanner/utf.h"
+#include "engine/utf.h"
 #include "tests/dump_fixture.h"
 #include "tests/end_to_end_support.h"
 #include "tests/fifo_writer_posix.h"

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "scanner/counter_word.h"
-#include "scanner/record_block.h"
+#include "engine/counter_word.h"
+#include "engine/record_block.h"
 #include "tests/dump_fixture.h"
 
 namespace dumpscan {

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "scanner/dump_name.h"
-#include "scanner/utf.h"
+#include "engine/dump_name.h"
+#include "engine/utf.h"
 
 namespace dumpscan {
 namespace {

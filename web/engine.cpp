@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "scanner/dump_name.h"
-#include "scanner/dump_report.h"
+#include "engine/dump_name.h"
+#include "engine/dump_report.h"
 
 namespace {
 

@@ -6,9 +6,9 @@ report, block by block; it must take files, folders and drops, copy and save
 the exact text, say what it could not read, pass axe-core's accessibility
 checks, and make no request to anywhere.
 
-  browser_test.py --engine chromium|firefox|webkit --page dumpscan.html
-                  --dumpscan NATIVE_DUMPSCAN --make-samples NATIVE_MAKE_SAMPLES
-                  --samples SAMPLES [unittest arguments]
+  python3 -m tests.browser.browser_test --engine chromium|firefox|webkit --page dumpscan.html
+                                        --dumpscan NATIVE_DUMPSCAN --make-samples NATIVE_MAKE_SAMPLES
+                                        --samples SAMPLES [unittest arguments]
 
 Firefox and axe-core come from npm (tests/browser/npm, installed with npm ci
 into the folder DUMPSCAN_NODE_MODULES names).
@@ -26,9 +26,8 @@ import threading
 import time
 import unittest
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / 'scripts'))
-from browser_support import (ENGINES, blocks_of, console_blocks, wait_until,  # noqa: E402
-                             write_folder)
+from tests.browser.browser_support import (ENGINES, blocks_of, console_blocks, wait_until,
+                                           write_folder)
 
 ARGS = None
 

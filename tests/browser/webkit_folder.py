@@ -9,7 +9,7 @@ WebKit leaves a folder's files whose names start with a dot out of the
 choice (Chromium, Firefox and the console program read them): the report
 must be the console program's without those, and the page must say so.
 
-  webkit_folder.py --page dumpscan.html --dumpscan NATIVE_DUMPSCAN
+  python3 -m tests.browser.webkit_folder --page dumpscan.html --dumpscan NATIVE_DUMPSCAN
                    --make-samples NATIVE_MAKE_SAMPLES --samples SAMPLES
 """
 
@@ -22,8 +22,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / 'scripts'))
-from browser_support import VirtualScreen, blocks_of, console_blocks, write_folder  # noqa: E402
+from tests.browser.browser_support import VirtualScreen, blocks_of, console_blocks, write_folder
 
 
 class Page:

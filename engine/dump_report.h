@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "scanner/counter_word.h"
-#include "scanner/record_block.h"
+#include "engine/counter_word.h"
+#include "engine/record_block.h"
 
 namespace dumpscan {
 

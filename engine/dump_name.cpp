@@ -1,6 +1,6 @@
-#include "scanner/dump_name.h"
+#include "engine/dump_name.h"
 
-#include "scanner/utf.h"
+#include "engine/utf.h"
 
 namespace dumpscan {
 

@@ -1,9 +1,9 @@
-#include "scanner/counter_word.h"
+#include "engine/counter_word.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "scanner/record_block.h"
+#include "engine/record_block.h"
 
 namespace dumpscan {
 

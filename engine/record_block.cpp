@@ -1,4 +1,4 @@
-#include "scanner/record_block.h"
+#include "engine/record_block.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "scanner/utf.h"
+#include "engine/utf.h"
 
 #include <bit>
 #include <cstdint>

@@ -5,8 +5,9 @@ it.
 
 Also a small command line, for the release check and the docs' screenshot
 (both in headless Chromium):
-  browser_support.py report PAGE FOLDER        prints the page's report
-  browser_support.py screenshot PAGE FOLDER PNG WIDTH [dark]
+  python3 -m tests.browser.browser_support report PAGE FOLDER   prints the page's report
+  python3 -m tests.browser.browser_support screenshot PAGE FOLDER PNG WIDTH [dark]
+(from the source tree's root, as every user of this module runs it).
 
 Firefox is driven over WebDriver BiDi by npm's puppeteer-core (through
 firefox_bridge.cjs beside this file), found in the folder that

@@ -1,5 +1,5 @@
 // Firefox (Debian's firefox-esr) driven over WebDriver BiDi with
-// puppeteer-core, for scripts/browser_support.py: one command a line on
+// puppeteer-core, for browser_support.py beside it: one command a line on
 // standard input, as JSON, one answer a line on standard output
 // ({"value": ...} or {"error": "..."}).
 //
