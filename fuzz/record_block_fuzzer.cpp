@@ -28,7 +28,7 @@ std::u16string ExpectedDump(std::span<const std::uint8_t> bytes) {
 
 std::u16string ExpectedOkVerdict(std::int32_t distance) {
   char digits[16];
-  const auto end = std::to_chars(digits, digits + sizeof digits, distance).ptr;
+  char* const end = std::to_chars(digits, digits + sizeof digits, distance).ptr;
   return Widened("--> " + std::string(digits, end) + " km --> CRC/Parity OK");
 }
 
