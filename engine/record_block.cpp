@@ -5,6 +5,21 @@
 
 namespace dumpscan {
 
+namespace {
+
+// Appends the decimal digits of n, without grouping.
+void AppendDecimal(std::uint64_t n, std::u16string& out) {
+  char16_t digits[20];
+  std::size_t at = std::size(digits);
+  do {
+    digits[--at] = static_cast<char16_t>(u'0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  out.append(digits + at, std::size(digits) - at);
+}
+
+}  // namespace
+
 std::uint8_t NibbleChecksum(std::uint32_t x, unsigned nibbles) {
   std::uint8_t c = 0xF;
   for (unsigned k = 0; k < nibbles; ++k) {
@@ -120,22 +135,6 @@ void AppendByteDump(std::span<const std::uint8_t> bytes, std::u16string& out) {
     out.append(text, 3 * n);
     bytes = bytes.subspan(n);
   }
-}
-
-std::u16string DecimalText(std::uint64_t n) {
-  std::u16string text;
-  AppendDecimal(n, text);
-  return text;
-}
-
-void AppendDecimal(std::uint64_t n, std::u16string& out) {
-  char16_t digits[20];
-  std::size_t at = std::size(digits);
-  do {
-    digits[--at] = static_cast<char16_t>(u'0' + n % 10);
-    n /= 10;
-  } while (n != 0);
-  out.append(digits + at, std::size(digits) - at);
 }
 
 }  // namespace dumpscan

@@ -66,10 +66,4 @@ void AppendByteDump(std::span<const std::uint8_t> bytes, std::u16string& out);
 /// The verdict both report texts share when a check fails.
 inline constexpr std::u16string_view kCheckErrorVerdict = u"--> Crc And/Or Parity Error";
 
-/// Decimal digits of n, no sign handling, no grouping.
-std::u16string DecimalText(std::uint64_t n);
-
-/// Appends DecimalText(n) to `out`.
-void AppendDecimal(std::uint64_t n, std::u16string& out);
-
 }  // namespace dumpscan

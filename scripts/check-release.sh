@@ -3,8 +3,9 @@
 # with scripts/release.sh, from two fresh clones, varying what a second
 # build elsewhere would meet: the path, the clock (a year later), the number
 # of parallel jobs, the umask and a set-group-ID build folder, the home
-# folder, user and host name, and compiler settings in the environment
-# (emscripten's too).
+# folder, user and host name, the PATH, and variables that each change the
+# bytes when they reach their tool (the packers', the compilers', CMake's,
+# emscripten's and node's): release.sh builds in an environment of its own.
 # (Time zone and locale are not varied: release.sh sets both itself.) It
 # requires byte-identical artifacts (identical SHA256SUMS; diffoscope shows
 # where they differ when they do). Then checks the first build's dist/: its
@@ -12,8 +13,8 @@
 # on the .deb, the manual page, the Windows README, and that every program
 # prints the README's example report on samples/ (the aarch64 and armhf
 # ones through qemu, the Windows one under Wine), and that the web page is
-# one file that shows the release's version and, in headless Chromium, that
-# report.
+# one file that shows the release's version and that report in Chromium,
+# Firefox and WebKit.
 # Uses nothing of the developer's build trees. Uncommitted changes are not
 # part of the check: it builds the commit.
 set -euo pipefail
@@ -21,12 +22,19 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 scripts/ensure-packages.sh git lintian devscripts pev man-db file unzip qemu-user-static \
-  binutils-mingw-w64-x86-64 wine wine64 faketime chromium chromium-driver python3-selenium
+  binutils-mingw-w64-x86-64 wine wine64 faketime chromium chromium-driver python3-selenium \
+  firefox-esr nodejs webkit2gtk-driver gir1.2-webkit2-4.1 python3-gi xvfb
+command -v npm >/dev/null || scripts/ensure-packages.sh npm
 commit=$(git rev-parse HEAD)
 git diff --quiet HEAD || echo "note: uncommitted changes are left out: this checks commit $commit"
 
 work=$(mktemp -d)
 trap 'WINEPREFIX="$work/wineprefix" wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+# Firefox's driver comes from npm, pinned by tests/browser/npm's lock file.
+mkdir "$work/npm"
+cp tests/browser/npm/package.json tests/browser/npm/package-lock.json "$work/npm/"
+(cd "$work/npm" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null)
+export DUMPSCAN_NODE_MODULES=$work/npm/node_modules
 failures=0
 fail() {
   echo "FAILED: $*" >&2
@@ -35,20 +43,19 @@ fail() {
 
 # release CLONE UMASK JOBS [WRAPPER...]: a clone of the commit and its
 # release, made under that umask with JOBS parallel build jobs, release.sh
-# run through WRAPPER when one is given. Its temporary files go beside the
-# clone, so they share the folder's set-group-ID bit.
+# run through WRAPPER when one is given. (release.sh lays out the archives
+# in the clone's build folder, so they share the folder's set-group-ID bit.)
 release() {
   local clone=$1 mask=$2 jobs=$3 start=$SECONDS
   shift 3
-  if ! (umask "$mask" && mkdir "$clone.tmp" &&
-        export CMAKE_BUILD_PARALLEL_LEVEL=$jobs TMPDIR=$clone.tmp &&
+  if ! (umask "$mask" && export CMAKE_BUILD_PARALLEL_LEVEL=$jobs &&
         git clone -q --no-hardlinks "$root" "$clone" && git -C "$clone" checkout -q --detach "$commit" &&
         "$@" "$clone/scripts/release.sh") >"$clone.log" 2>&1; then
     tail -n 40 "$clone.log"
     echo "FAILED: scripts/release.sh in $clone" >&2
     exit 1
   fi
-  echo "release in $clone (umask $mask, $jobs jobs${*:+, through $*}): $((SECONDS - start)) s"
+  echo "release in $clone (umask $mask, $jobs jobs${1:+, through $1 ...}): $((SECONDS - start)) s"
 }
 
 echo "== two releases of $commit"
@@ -60,14 +67,35 @@ mkdir -p "$(dirname "$first")" "$(dirname "$second")"
 chmod g+s "$(dirname "$first")"
 release "$first" 002 2
 # The second a year later (file times true: NO_FAKE_STAT), one job at a
-# time, a private umask, another home, user and host name, and a shell's
-# compiler settings that release.sh must not let in: emcc's extra flags (the
-# page's engine five times larger) and a setting of its configuration that
-# points at no compiler (the page not built at all).
-mkdir "$work/home"
+# time, a private umask, another home, user and host name, and an
+# environment that release.sh must keep from every tool: each of these
+# variables gives other bytes when it reaches its tool (tar's modes, gzip's
+# and zip's compression, zip's line ends, the .deb's compression, the
+# resource's language, the compilers' optimisation, NDEBUG and build ID,
+# CMake's build type and generator, emcc's flags, a setting of its
+# configuration that points at no compiler, a module node loads into
+# emscripten's JavaScript tools that rewrites what they write), and the
+# PATH starts with a folder whose tools fail.
+mkdir "$work/home" "$work/path-trap"
+for tool in python3 gzip zip tar cmake; do
+  printf '#!/bin/sh\necho "the caller'"'"'s PATH reached the build: $0" >&2\nexit 1\n' \
+    >"$work/path-trap/$tool"
+  chmod +x "$work/path-trap/$tool"
+done
+cat >"$work/node-options.cjs" <<'EOF_NODE'
+const fs = require('fs');
+const write = fs.writeFileSync;
+fs.writeFileSync = (file, data, ...rest) =>
+  write(file, typeof data === 'string' ? data + '\n// from NODE_OPTIONS\n' : data, ...rest);
+EOF_NODE
 elsewhere=(env NO_FAKE_STAT=1 HOME="$work/home" USER=rebuilder LOGNAME=rebuilder
-           CC=false CXX=false CFLAGS=-O0 CXXFLAGS=-O0 LDFLAGS=-Wl,--build-id=none
-           EMCC_CFLAGS=-O0 EM_LLVM_ROOT="$work/no-llvm" faketime -f +365d)
+           PATH="$work/path-trap:$PATH"
+           TAR_OPTIONS=--mode=a+w GZIP=--rsyncable ZIPOPT=-l ZIP=-0
+           DPKG_DEB_COMPRESSOR_TYPE=gzip DPKG_DEB_COMPRESSOR_LEVEL=0 RCFLAGS='-l 0x0407'
+           CC=false CXX=false CFLAGS=-O0 CXXFLAGS=-O0 CPPFLAGS=-UNDEBUG
+           LDFLAGS=-Wl,--build-id=none CMAKE_BUILD_TYPE=Debug CMAKE_GENERATOR='Unix Makefiles'
+           EMCC_CFLAGS=-O0 EM_LLVM_ROOT="$work/no-llvm" NODE_OPTIONS="--require=$work/node-options.cjs"
+           faketime -f +365d)
 if unshare --uts true 2>/dev/null; then
   elsewhere=(unshare --uts sh -c 'hostname rebuilder.example && exec "$@"' sh "${elsewhere[@]}")
 else
@@ -118,6 +146,13 @@ for package in cmake ninja-build g++-12 g++-12-aarch64-linux-gnu g++-12-arm-linu
                emscripten clang-14 lld-14 llvm-14 binaryen node-acorn nodejs; do
   grep -q "^ $package (= " "$dist/BUILDINFO" || fail "BUILDINFO does not give the version of $package"
 done
+# A node of another vendor's (NodeSource's, say) has Debian's name and a
+# version of its own: BUILDINFO must say where it came from.
+if ! apt-cache policy nodejs | awk '/^ +\*\*\* / { mine = 1; next } /^     [^ ]/ { mine = 0 }
+                                   mine && $2 != "/var/lib/dpkg/status"' | grep -q debian.org; then
+  grep -q "^ nodejs (= .*): not from Debian's archive; maintainer " "$dist/BUILDINFO" ||
+    fail "BUILDINFO does not say where nodejs (not Debian's) came from"
+fi
 
 echo "== modes of the archives' members"
 # Folders and programs 0755, everything else 0644, whatever the umask and
@@ -328,20 +363,25 @@ grep -q "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'non
 # The version it shows is the release's, and the only one it shows.
 shown=$(grep -o '>dumpscan [^<]*<' "$page" | sed 's/^>dumpscan //; s/<$//' | sort -u | tr '\n' ' ' || true)
 [ "$shown" = "$version " ] || fail "the page shows the version ${shown:-(none)}, not $version"
-# In headless Chromium, opened as a file, on samples/: the README's report,
-# and no request but the page itself.
-if /usr/bin/python3 -m tests.browser.browser_support report "$page" "$work/samples" \
-     >"$work/web.out"; then
-  # A page does not wait: no prompt.
-  if blocks <"$work/web.out" | cmp -s - <(grep -vx 'Press ENTER' "$work/expected"); then
-    echo "the web page: the README's report"
+# In each browser engine (headless Chromium and Firefox, WebKit on a virtual
+# screen), opened as a file, on samples/: the README's report, and no
+# request but the page itself. Chromium and Firefox choose the folder;
+# WebKit's driver cannot, so there the folder's files are chosen.
+for engine in chromium firefox webkit; do
+  if /usr/bin/python3 -m tests.browser.browser_support report "$page" "$work/samples" "$engine" \
+       >"$work/web-$engine.out" 2>"$work/web-$engine.err"; then
+    # A page does not wait: no prompt.
+    if blocks <"$work/web-$engine.out" | cmp -s - <(grep -vx 'Press ENTER' "$work/expected"); then
+      echo "the web page in $engine: the README's report"
+    else
+      fail "the web page in $engine does not show the README's report on samples/"
+      head -n 20 "$work/web-$engine.out"
+    fi
   else
-    fail "the web page does not show the README's report on samples/"
-    head -n 20 "$work/web.out"
+    fail "the web page could not be run in $engine"
+    tail -n 20 "$work/web-$engine.err"
   fi
-else
-  fail "the web page could not be run in Chromium"
-fi
+done
 
 if [ "$failures" -ne 0 ]; then
   echo "release check: $failures failures" >&2

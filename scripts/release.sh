@@ -15,20 +15,23 @@
 # VERSION is project()'s in CMakeLists.txt. Every program is built in a new
 # build tree (build/release-*), and every archive is made from the install
 # rules. The bytes depend on the commit alone: times come from
-# SOURCE_DATE_EPOCH (the commit's time unless it is set), source paths are
-# mapped away, archive members are sorted with fixed owners, modes and
-# times, and neither the time zone, the locale, the umask nor the compiler
-# settings of the caller's environment (emscripten's included) reach them.
+# SOURCE_DATE_EPOCH (the commit's time unless the caller sets it), source
+# paths are mapped away, archive members are sorted with fixed owners, modes
+# and times, and the build runs in an environment made from a list, not
+# from the caller's: every tool reads variables of its own (tar TAR_OPTIONS,
+# gzip GZIP, zip ZIP and ZIPOPT, dpkg-deb DPKG_DEB_*, CMake CFLAGS, LDFLAGS
+# and RCFLAGS, emcc EMCC_* and EM_*, node NODE_OPTIONS), so none of them
+# reaches the build. The list: PATH (the system's folders: every tool is a
+# Debian package's), HOME (an empty folder, build/release-home), LANG=C.UTF-8,
+# TZ=UTC and SOURCE_DATE_EPOCH; the page's preset adds NODE_PATH for emcc's
+# node. The caller's CMAKE_BUILD_PARALLEL_LEVEL, a number, is passed to
+# cmake --build as its job count.
 # Runs on an amd64 Debian 12 machine and installs what it needs; it stops
 # before building when a package whose version BUILDINFO gives is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-
 arch=$(dpkg --print-architecture)
-[ "$arch" = amd64 ] || { echo "release.sh: builds on amd64 only, not $arch" >&2; exit 1; }
-scripts/ensure-packages.sh cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
-  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf dpkg-dev zip emscripten nodejs
 
 # The Debian packages whose versions decide the bytes, for BUILDINFO: the
 # compilers, linkers and libraries of every program, the page's toolchain
@@ -49,39 +52,52 @@ buildinfo_packages=(
   emscripten clang-14 libclang-cpp14 libclang-common-14-dev lld-14 llvm-14 libllvm14
   binaryen nodejs node-acorn
 )
-# dpkg-query -W lists a package that was removed but left its settings
-# (status config-files) with an empty version: only "installed" counts.
-missing=()
-for package in "${buildinfo_packages[@]}"; do
-  dpkg-query -W -f='${db:Status-Status}\n' "$package" 2>/dev/null | grep -qx installed ||
-    missing+=("$package")
-done
-if [ ${#missing[@]} -ne 0 ]; then
-  {
-    echo "release.sh: not installed: ${missing[*]}"
-    echo "  BUILDINFO gives the version of every package the release is built with,"
-    echo "  so nothing was built. Install them with"
-    echo "    scripts/ensure-packages.sh ${missing[*]}"
-    echo "  (or: sudo apt-get install ${missing[*]}). A name Debian 12 has and this"
-    echo "  system lacks (another compiler version) means the release must be made on"
-    echo "  Debian 12 (amd64)."
-  } >&2
-  exit 1
+
+# The caller's part: the packages, checked and installed in the caller's own
+# environment (apt may need its proxy settings), then this script once more,
+# in the release's environment.
+if [ "${1-}" != --in-clean-environment ]; then
+  [ "$arch" = amd64 ] || { echo "release.sh: builds on amd64 only, not $arch" >&2; exit 1; }
+  scripts/ensure-packages.sh cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
+    g++-aarch64-linux-gnu g++-arm-linux-gnueabihf dpkg-dev zip emscripten nodejs
+
+  # dpkg-query -W lists a package that was removed but left its settings
+  # (status config-files) with an empty version: only "installed" counts.
+  missing=()
+  for package in "${buildinfo_packages[@]}"; do
+    dpkg-query -W -f='${db:Status-Status}\n' "$package" 2>/dev/null | grep -qx installed ||
+      missing+=("$package")
+  done
+  if [ ${#missing[@]} -ne 0 ]; then
+    {
+      echo "release.sh: not installed: ${missing[*]}"
+      echo "  BUILDINFO gives the version of every package the release is built with,"
+      echo "  so nothing was built. Install them with"
+      echo "    scripts/ensure-packages.sh ${missing[*]}"
+      echo "  (or: sudo apt-get install ${missing[*]}). A name Debian 12 has and this"
+      echo "  system lacks (another compiler version) means the release must be made on"
+      echo "  Debian 12 (amd64)."
+    } >&2
+    exit 1
+  fi
+
+  # SOURCE_DATE_EPOCH is a count of seconds: anything else would reach touch
+  # and date as a date of another form.
+  epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+  [[ $epoch =~ ^[0-9]+$ ]] || { echo "release.sh: SOURCE_DATE_EPOCH is not a number: $epoch" >&2; exit 1; }
+  jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-}
+  [[ $jobs =~ ^[0-9]*$ ]] || { echo "release.sh: CMAKE_BUILD_PARALLEL_LEVEL is not a number: $jobs" >&2; exit 1; }
+  home=$root/build/release-home
+  rm -rf "$home"
+  mkdir -p "$home"
+  status=0
+  env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME="$home" LANG=C.UTF-8 TZ=UTC \
+    SOURCE_DATE_EPOCH="$epoch" \
+    bash scripts/release.sh --in-clean-environment "$jobs" || status=$?
+  rm -rf "$home"
+  exit "$status"
 fi
 
-# Zip stores local times and sort follows the locale: both are fixed here.
-export LC_ALL=C TZ=UTC
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
-# CMake takes the compiler and its flags from these when a build tree is
-# first configured: a developer's shell must not change the release.
-unset CC CXX CFLAGS CXXFLAGS CPPFLAGS LDFLAGS CMAKE_TOOLCHAIN_FILE
-# emcc takes extra flags from EMCC_CFLAGS (-O0 there makes the page's engine
-# five times larger), more settings from other EMCC_* variables, and any
-# setting of its configuration from EM_<NAME> (the compiler's folder, the
-# cache of its libraries): none of them may reach the page.
-for variable in $(compgen -e); do
-  case $variable in EMCC_* | EM_*) unset "$variable" ;; esac
-done
 git diff --quiet HEAD 2>/dev/null ||
   echo "release.sh: warning: uncommitted changes are built in; the commit alone gives other bytes" >&2
 # Files git does not know can be built in as well (a source the build lists,
@@ -91,6 +107,7 @@ untracked=$(git status --porcelain --untracked-files=all 2>/dev/null | sed -n 's
   echo "release.sh: warning: untracked files may be built in; the commit alone may give other bytes:" \
     $untracked >&2
 stamp=@$SOURCE_DATE_EPOCH
+jobs=${2-}
 
 version=$(sed -n 's/^project(dumpscan VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "release.sh: no version in CMakeLists.txt" >&2; exit 1; }
@@ -101,13 +118,17 @@ presets=(release-linux release-linux-static release-linux-aarch64 release-linux-
 for preset in "${presets[@]}"; do rm -rf "build/$preset"; done
 rm -rf dist
 mkdir dist
-stage=$(mktemp -d)
+# The archives' trees are laid out in the build folder, not in the caller's
+# TMPDIR.
+stage=$root/build/release-stage
+rm -rf "$stage"
+mkdir -p "$stage"
 trap 'rm -rf "$stage"' EXIT
 
 for preset in "${presets[@]}"; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
+  cmake --build --preset "$preset" ${jobs:+--parallel "$jobs"}
 done
 
 # Modes and times as every release has them, whatever the umask, the
@@ -181,8 +202,33 @@ dpkg-deb --root-owner-group -Zxz --build "$package" "dist/dumpscan_${deb_version
 install -m 644 build/release-web/web/dumpscan.html "dist/dumpscan-$version-web.html"
 touch -d "$stamp" "dist/dumpscan-$version-web.html"
 
+# foreign_origins: a line for every package above whose installed version
+# comes from no archive of Debian's (a node from another vendor, a package
+# built by hand): its maintainer and the archives apt has it from, if any.
+# The same version number alone does not find those bytes again.
+foreign_origins() {
+  local debian package version sources
+  # The archives whose release file says o=Debian, as "URL SUITE".
+  debian=$(apt-cache policy | awk '/^ *-?[0-9]+ / { source = $2 " " $3 }
+                                   /^ +release .*o=Debian,/ { print source }')
+  for package in "${buildinfo_packages[@]}"; do
+    version=$(dpkg-query -W -f='${Version}' "$package")
+    # The sources apt lists under the installed version (marked ***).
+    sources=$(apt-cache policy "$package" |
+      awk '/^ +\*\*\* / { mine = 1; next } /^     [^ ]/ { mine = 0 }
+           mine && $2 != "/var/lib/dpkg/status" { print $2 " " $3 }')
+    if [ -n "$sources" ] && grep -qxFf <(printf '%s\n' "$debian") <<<"$sources"; then
+      continue
+    fi
+    echo " $package (= $version): not from Debian's archive; maintainer" \
+      "$(dpkg-query -W -f='${Maintainer}' "$package");" \
+      "apt has it from: $(if [ -n "$sources" ]; then tr '\n' ' ' <<<"$sources" | sed 's/ $//'; else echo "no archive (installed from a file, or its archive since removed)"; fi)"
+  done
+}
+
 # What the bytes came from, for anyone who rebuilds them: the same commit,
-# SOURCE_DATE_EPOCH and Debian package versions give the same files.
+# SOURCE_DATE_EPOCH and package versions (from the archives named) give the
+# same files.
 {
   echo "Source: dumpscan $version"
   echo "Commit: $(git rev-parse HEAD)"
@@ -190,6 +236,11 @@ touch -d "$stamp" "dist/dumpscan-$version-web.html"
   echo "Build-Architecture: $arch"
   echo "Installed-Build-Depends:"
   dpkg-query -W -f=' ${Package} (= ${Version}) ${Architecture}\n' "${buildinfo_packages[@]}"
+  foreign=$(foreign_origins)
+  if [ -n "$foreign" ]; then
+    echo "Not-From-Debian:"
+    echo "$foreign"
+  fi
 } >dist/BUILDINFO
 
 (cd dist && sha256sum -- dumpscan[-_]* BUILDINFO >SHA256SUMS)

@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in the given prefix, creating the prefix
-# first when it is missing or half made:  wine-run.sh PREFIX PROGRAM.exe [ARGUMENTS...]
+# first when it is missing or half made:
+#   wine-run.sh [--again-if-not-started] PREFIX PROGRAM.exe [ARGUMENTS...]
 # WINE_RUN_DISPLAY names the X display to draw on; without it there is none.
 # Wine's own messages are silenced so that a program's output stays its own.
+# With --again-if-not-started (the test programs' runner), a run that fails
+# without a byte of output, or with nothing but Wine's own start error, is
+# taken for what it has been every time it was seen: Wine did not start the
+# program at all (within a tenth of a second, on a machine where the same
+# program then ran). It is run once more. Any other failure is the program's.
 set -euo pipefail
 
+again=false
+if [ "${1-}" = --again-if-not-started ]; then
+  again=true
+  shift
+fi
 prefix=$(realpath -m "$1")  # Wine takes only an absolute prefix
 shift
 export WINEPREFIX=$prefix
@@ -68,4 +79,27 @@ fi
 flock -u 9
 exec 9>&-
 
-exec wine "$@"
+$again || exec wine "$@"
+
+# The program's output passes through as it comes, and is kept to judge
+# whether the program ran.
+out=$(mktemp) err=$(mktemp)
+trap 'rm -f "$out" "$err"' EXIT
+for attempt in 1 2; do
+  : >"$out"
+  : >"$err"
+  exec {to_out}> >(tee -a "$out")
+  tee_out=$!
+  exec {to_err}> >(tee -a "$err" >&2)
+  tee_err=$!
+  status=0
+  wine "$@" >&"$to_out" 2>&"$to_err" {to_out}>&- {to_err}>&- || status=$?
+  # Both copies whole before they are judged.
+  exec {to_out}>&- {to_err}>&-
+  wait "$tee_out" "$tee_err" || true
+  [ "$status" -ne 0 ] || exit 0
+  if [ "$attempt" -eq 2 ] || [ -s "$out" ] || grep -qv '^wine: ' "$err"; then
+    exit "$status"
+  fi
+  echo "wine-run: Wine did not start $1 (exit $status, no output); once more" >&2
+done

@@ -375,6 +375,12 @@ TEST_F(ConsoleTextWin32Test, ShowsTheReportAndEndsTheWaitEachWayAPersonCan) {
   }
 }
 
+// Wine's ntdll exports its version; Windows' does not.
+bool RunsUnderWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 // A console handed down as standard output, opened for writing only (as a
 // program may open CONOUT$ to write to it): every query of the console's
 // state needs read access and fails on it, yet it takes console text. The
@@ -395,10 +401,15 @@ TEST_F(ConsoleTextWin32Test, AConsoleHandedDownForWritingOnlyGetsTheReportAsText
   const OwnedHandle no_input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                          &inherit, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(write_only.valid() && screen.valid() && no_input.valid());
+  // The case this test is about: the handle refuses the console's state.
+  // Windows refuses it; Wine may not check the handle's access.
   DWORD mode = 0;
-  const BOOL queried = GetConsoleMode(write_only.get(), &mode);
-  std::cout << "console mode of a write-only console handle: "
-            << (queried ? "given" : "refused, error " + std::to_string(GetLastError())) << "\n";
+  const bool queried = GetConsoleMode(write_only.get(), &mode) != 0;
+  if (queried && RunsUnderWine()) {
+    GTEST_SKIP() << "Wine gives the console mode through a console handle opened for writing "
+                    "only: the handle this test needs cannot be made here";
+  }
+  ASSERT_FALSE(queried) << "GetConsoleMode answered through a handle opened for writing only";
 
   const testing_support::ToolRun run =
       testing_support::RunToolWithHandles(dir_.path(), no_input.get(), write_only.get());

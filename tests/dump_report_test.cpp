@@ -137,20 +137,42 @@ TEST(DescribeDumpTest, VerdictMatchesTheText) {
   }
 }
 
-// The appending forms behind the block add to what the text held and return
-// the decoded value, -1 with the error text.
-TEST(AppendReportTest, AppendsTheDescriptionAndReturnsTheDecode) {
-  auto broken_word = fixture::EncodeCounterWord(12345600);
-  broken_word[3] ^= 0x01;
-  for (const auto& record_block : {fixture::EncodeRecordBlock(123456), Bytes20{}}) {
-    std::u16string text = u"x";
-    EXPECT_EQ(AppendRecordBlockReport(record_block, text), DecodeRecordBlock(record_block));
-    EXPECT_EQ(text, u"x" + DescribeRecordBlock(record_block));
+// The appending forms behind the block keep what the text held, add the
+// report after it, and return the decoded value (-1 with the error text):
+// the verdict a caller acts on is the one the text shows.
+TEST(AppendReportTest, AppendsAfterExistingTextAndReturnsTheVerdict) {
+  const std::u16string before = u"earlier line\r\n";
+  std::u16string example_dump;
+  for (int record = 0; record < 5; ++record) example_dump += u"3C 48 F0 3E ";
+  std::u16string zero_dump;
+  for (std::size_t byte = 0; byte < kRecordBlockSize; ++byte) zero_dump += u"00 ";
+  const Bytes20 example = fixture::EncodeRecordBlock(123456);
+  struct RecordCase {
+    Bytes20 block;
+    std::int32_t verdict;
+    std::u16string added;
+  };
+  for (const RecordCase& c :
+       {RecordCase{example, 123456, example_dump + u"--> 123456 km --> CRC/Parity OK"},
+        RecordCase{Bytes20{}, -1, zero_dump + std::u16string(kCheckErrorVerdict)}}) {
+    std::u16string text = before;
+    EXPECT_EQ(AppendRecordBlockReport(c.block, text), c.verdict);
+    EXPECT_EQ(text, before + c.added);
   }
-  for (const auto& word : {fixture::EncodeCounterWord(12345600), broken_word}) {
-    std::u16string text = u"x";
-    EXPECT_EQ(AppendCounterWordReport(word, text), DecodeCounterWord(word));
-    EXPECT_EQ(text, u"x" + DescribeCounterWord(word));
+
+  const auto word = fixture::EncodeCounterWord(12345600);
+  auto broken_word = word;
+  broken_word[3] ^= 0x01;
+  struct WordCase {
+    std::array<std::uint8_t, 4> word;
+    std::int32_t verdict;
+    std::u16string_view added_verdict;
+  };
+  for (const WordCase& c : {WordCase{word, 12345600, u"--> 123456.00 km  --> CRC OK"},
+                            WordCase{broken_word, -1, kCheckErrorVerdict}}) {
+    std::u16string text = before;
+    EXPECT_EQ(AppendCounterWordReport(c.word, text), c.verdict);
+    EXPECT_EQ(text, before + FormatByteDump(c.word) + std::u16string(c.added_verdict));
   }
 }
 

@@ -6,6 +6,9 @@
 # prefix half made by an earlier run that was cut short is made anew; a
 # directory holding anything Wine would not put there is never removed; a
 # failed start of Wine's services, only a head start, does not stop the run.
+# With --again-if-not-started, a program Wine did not start (no output at
+# all, or only Wine's start error) runs once more, while a program that
+# failed after it started, or failed to start twice, fails.
 #   wine-start-failures.sh WINE_RUN
 set -euo pipefail
 
@@ -37,13 +40,28 @@ cat >"$work/bin/wineserver" <<'EOF'
 #!/usr/bin/env bash
 echo "wineserver $*" >>"$STANDIN_LOG"
 EOF
+# wine fails to start the program as often as $work/unstarted says (with
+# the message STANDIN_START_ERROR, or none), then runs it; the program
+# itself fails (after output) when STANDIN_PROGRAM_FAILS is set.
 cat >"$work/bin/wine" <<'EOF'
 #!/usr/bin/env bash
+echo "wine $*" >>"$STANDIN_LOG"
+left=$(cat "$STANDIN_UNSTARTED" 2>/dev/null || echo 0)
+if [ "$left" -gt 0 ]; then
+  echo $((left - 1)) >"$STANDIN_UNSTARTED"
+  [ -z "${STANDIN_START_ERROR:-}" ] || echo "$STANDIN_START_ERROR" >&2
+  exit 1
+fi
 [ -e "$WINEPREFIX/drive_c/half-made" ] && echo "ran in a half-made prefix"
 echo "ran $*"
+if [ -n "${STANDIN_PROGRAM_FAILS:-}" ]; then
+  echo "[  FAILED  ] a test" >&2
+  exit 1
+fi
 EOF
 chmod +x "$work/bin/"*
 export PATH="$work/bin:$PATH" STANDIN_LOG="$work/calls" STANDIN_FAILURES="$work/failures"
+export STANDIN_UNSTARTED="$work/unstarted"
 
 # run FAILURES: wine-run.sh on $work/prefix with wineboot failing FAILURES
 # times; its status, output and error output land in $work.
@@ -93,3 +111,39 @@ STANDIN_SERVICES_FAIL=1 run 0
 [ "$status" -eq 0 ] && [ "$(cat "$work/out")" = "ran program.exe argument" ] ||
   fail "a failed start of the services stopped the run: exit $status: $(cat "$work/err")"
 echo "services failed to start: program ran"
+
+# again UNSTARTED [ENVIRONMENT...]: wine-run.sh --again-if-not-started with
+# Wine failing to start the program UNSTARTED times.
+again() {
+  echo "$1" >"$work/unstarted"
+  shift
+  : >"$work/calls"
+  status=0
+  env "$@" "$wine_run" --again-if-not-started "$work/prefix" program.exe argument \
+    >"$work/out" 2>"$work/err" || status=$?
+}
+starts() { grep -c '^wine program.exe' "$work/calls" || true; }
+
+again 1
+[ "$status" -eq 0 ] && [ "$(cat "$work/out")" = "ran program.exe argument" ] && [ "$(starts)" -eq 2 ] ||
+  fail "not started once, no output: exit $status, $(starts) starts: $(cat "$work/out" "$work/err")"
+grep -q 'did not start' "$work/err" || fail "the second start is not reported"
+again 1 STANDIN_START_ERROR='wine: could not load kernel32.dll, status c0000135'
+[ "$status" -eq 0 ] && [ "$(starts)" -eq 2 ] ||
+  fail "not started once, with Wine's start error: exit $status, $(starts) starts"
+echo "not started once: started again, program ran"
+
+again 2
+[ "$status" -ne 0 ] && [ "$(starts)" -eq 2 ] ||
+  fail "not started twice: exit $status after $(starts) starts"
+echo "not started twice: failed, exit $status"
+
+again 0 STANDIN_PROGRAM_FAILS=1
+[ "$status" -ne 0 ] && [ "$(starts)" -eq 1 ] ||
+  fail "a program that failed after it started: exit $status after $(starts) starts"
+[ "$(cat "$work/out")" = "ran program.exe argument" ] && grep -q FAILED "$work/err" ||
+  fail "a failed program's output is not passed on: $(cat "$work/out" "$work/err")"
+again 1 STANDIN_START_ERROR='err:module:import_dll Library foo.dll not found'
+[ "$status" -ne 0 ] && [ "$(starts)" -eq 1 ] ||
+  fail "a failure with a message of its own was started again: $(starts) starts"
+echo "failed after starting, or with a message of its own: failed at once, exit $status"

@@ -4,8 +4,11 @@ to compare with. The browser tests, the release check and the benchmark use
 it.
 
 Also a small command line, for the release check and the docs' screenshot
-(both in headless Chromium):
-  python3 -m tests.browser.browser_support report PAGE FOLDER   prints the page's report
+(in headless Chromium unless ENGINE, one of chromium, firefox and webkit,
+says otherwise):
+  python3 -m tests.browser.browser_support report PAGE FOLDER [ENGINE]
+      prints the page's report on FOLDER's dumps (in WebKit, whose driver
+      cannot choose a folder, on FOLDER's files chosen as files)
   python3 -m tests.browser.browser_support screenshot PAGE FOLDER PNG WIDTH [dark]
 (from the source tree's root, as every user of this module runs it).
 
@@ -594,11 +597,17 @@ def main(argv):
     import tempfile
     work = pathlib.Path(tempfile.mkdtemp(prefix='dumpscan-page-'))
     try:
-        if argv[1] == 'report' and len(argv) == 4:
-            browser = Browser(work / 'profile', work / 'downloads')
+        if argv[1] == 'report' and (len(argv) == 4 or len(argv) == 5 and argv[4] in ENGINES):
+            engine = ENGINES[argv[4]] if len(argv) == 5 else Chromium
+            browser = engine(work / 'profile', work / 'downloads')
             try:
                 browser.open_file(argv[2])
-                sys.stdout.write(browser.choose_folder(pathlib.Path(argv[3]).resolve()))
+                folder = pathlib.Path(argv[3]).resolve()
+                if engine is WebKit:
+                    files = sorted(path for path in folder.iterdir() if path.is_file())
+                    sys.stdout.write(browser.choose_files(files))
+                else:
+                    sys.stdout.write(browser.choose_folder(folder))
                 unexpected = [url for url in browser.requests() if url != browser.page_url
                               and not url.startswith('data:')]
                 if unexpected:
