@@ -139,6 +139,29 @@ WATCH_POLICY = """
     });"""
 
 
+# How the page fits its window, as a function body: the page's width, how
+# far it scrolls sideways, the elements that reach outside it (but for those
+# in the report's own box) and the controls smaller than 24 × 24 CSS pixels
+# (the least a finger can hit).
+PHONE_FIT = """
+    const width = document.documentElement.clientWidth;
+    const report = document.getElementById('report');
+    const outside = [], small = [];
+    for (const element of document.body.querySelectorAll('*')) {
+        const box = element.getBoundingClientRect();
+        if (box.width === 0 && box.height === 0) continue;  // not shown
+        if (!report.contains(element) || element === report) {
+            if (box.left < -0.5 || box.right > width + 0.5) outside.push(element.id || element.tagName);
+        }
+        if (element.matches('button, input, select, a[href]') &&
+            (box.width < 24 || box.height < 24)) {
+            small.push(`${element.id || element.tagName} ${box.width}x${box.height}`);
+        }
+    }
+    return {width: innerWidth, scroll: document.documentElement.scrollWidth - width,
+            outside, small};"""
+
+
 class PageBrowser:
     """What the tests do with the page, the same in every browser. Each
     engine's class gives js() (a function body with `arguments`, its value
@@ -459,16 +482,6 @@ class WebKit(_Selenium):
 
     def set_folder(self, field, folder, button):
         raise NotImplementedError('WebKitWebDriver cannot choose a folder')
-
-    def emulate(self, width=None, height=None, agent=None, touch_points=0):
-        """A window whose page is `width` × `height` CSS pixels (the other
-        settings are Chromium's alone)."""
-        if agent or touch_points:
-            raise NotImplementedError('WebKitWebDriver sets no user agent or touch points')
-        self.driver.set_window_size(width, height)
-        inner = self.js('return [innerWidth, innerHeight]')
-        # Whatever the window's own frame takes is added once.
-        self.driver.set_window_size(2 * width - inner[0], 2 * height - inner[1])
 
     def requests(self):
         if self.page_url is None:

@@ -32,8 +32,8 @@ import threading
 import time
 import unittest
 
-from tests.browser.browser_support import (ENGINES, blocks_of, console_blocks, wait_until,
-                                           write_folder)
+from tests.browser.browser_support import (ENGINES, PHONE_FIT, blocks_of, console_blocks,
+                                           wait_until, write_folder)
 
 ARGS = None
 
@@ -284,44 +284,68 @@ class FromLocalServer(PageTest):
 
 class StalledRead(PageTest):
     """A file that never answers (a FIFO no one writes to, as a file on a
-    share that stopped answering behaves) among the chosen files."""
+    share that stopped answering behaves) among the chosen files. Only
+    Firefox waits for a chosen FIFO: Chromium lists it with size 0 and reads
+    no byte of it, WebKit fails to read it. There the file is a dump whose
+    stream a script of the test's holds back until the test lets it go."""
 
-    @classmethod
-    def setUpClass(cls):
-        if ARGS.engine == 'chromium':
-            # A chosen FIFO's size is 0, and Chromium reads no byte of it.
-            raise unittest.SkipTest('Chromium does not wait for a chosen FIFO')
-        super().setUpClass()
+    STALLED = '0-stalled.bin'
+    HOLD_BACK = """
+        window.heldBack = [];
+        const stream = Blob.prototype.stream;
+        Blob.prototype.stream = function () {
+            if (this.name !== '%s') return stream.call(this);
+            const file = this;
+            let reader = null;
+            return new ReadableStream({async pull(controller) {
+                if (!reader) {
+                    await new Promise((resolve) => window.heldBack.push(resolve));
+                    reader = stream.call(file).getReader();
+                }
+                const {done, value} = await reader.read();
+                if (done) controller.close(); else controller.enqueue(value);
+            }});
+        };""" % STALLED
+
+    def open(self):
+        self.browser.open_file(ARGS.page)
+        if ARGS.engine != 'firefox':
+            self.browser.js(self.HOLD_BACK)
 
     def stalled_folder(self):
-        """A FIFO named like a dump, listed first; 70 dumps; a dump listed
-        last, past the 64 that may be read ahead of the FIFO."""
+        """The file that does not answer, listed first; 70 dumps; a dump
+        listed last, past the 64 that may be read ahead of the first."""
         folder = self.work / 'stalled'
         if not folder.exists():
             folder.mkdir()
-            os.mkfifo(folder / '0-stalled.bin')
+            if ARGS.engine == 'firefox':
+                os.mkfifo(folder / self.STALLED)
+            else:
+                shutil.copy(ARGS.samples / 'valid.bin', folder / self.STALLED)
             for i in range(70):
                 shutil.copy(ARGS.samples / 'valid.bin', folder / f'dump-{i:02}.bin')
             shutil.copy(ARGS.samples / 'valid.bin', folder / 'zz-last.bin')
         return folder
 
-    def answer(self, fifo, data=b''):
-        """Writes `data` to the FIFO the browser is reading and closes it
-        (so the read ends); nothing where no one reads it."""
+    def answer(self, fifo):
+        """The file that did not answer gives a valid dump's bytes and ends."""
+        if ARGS.engine != 'firefox':
+            self.browser.js('for (const go of window.heldBack.splice(0)) go();')
+            return
         try:
             end = os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
         except OSError as error:
             if error.errno == errno.ENXIO:
-                return
+                return  # no one reads it
             raise
         try:
             os.set_blocking(end, True)
-            os.write(end, data)
+            os.write(end, (ARGS.samples / 'valid.bin').read_bytes())
         finally:
             os.close(end)
 
     def wait_for_stall(self, folder):
-        fifo = folder / '0-stalled.bin'
+        fifo = folder / self.STALLED
         self.addCleanup(self.answer, fifo)
         before = self.browser.shown()
         self.browser.set_files('files-input', sorted(folder.iterdir()))
@@ -337,7 +361,7 @@ class StalledRead(PageTest):
         return fifo
 
     def test_the_page_names_the_file_and_reads_no_further_ahead(self):
-        self.browser.open_file(ARGS.page)
+        self.open()
         folder = self.stalled_folder()
         fifo = self.wait_for_stall(folder)
         if hasattr(self.browser, 'heap'):
@@ -350,8 +374,7 @@ class StalledRead(PageTest):
         last = folder / 'zz-last.bin'
         last.unlink()
         self.addCleanup(shutil.copy, ARGS.samples / 'valid.bin', last)
-        text = self.browser.report_after(
-            lambda: self.answer(fifo, (ARGS.samples / 'valid.bin').read_bytes()))
+        text = self.browser.report_after(lambda: self.answer(fifo))
         blocks = blocks_of(text)
         valid = console_blocks(ARGS.dumpscan, ARGS.samples)
         valid = next(block for block in valid if block[0] == 'valid.bin')
@@ -360,7 +383,7 @@ class StalledRead(PageTest):
         self.assertEqual(self.browser.summary(), summary_of(blocks, unreadable=1))
 
     def test_a_new_choice_stops_a_stalled_read(self):
-        self.browser.open_file(ARGS.page)
+        self.open()
         fifo = self.wait_for_stall(self.stalled_folder())
         samples = self.folder('samples-only', samples_only=True)
         before = self.browser.shown()
@@ -378,7 +401,7 @@ class StalledRead(PageTest):
                   f'{self.browser.summary()!r}')
             self.assertEqual(self.browser.summary(),
                              'Reading 0 of 5 dumps… waiting for “averaged.bin”.')
-            self.answer(fifo, (ARGS.samples / 'valid.bin').read_bytes())
+            self.answer(fifo)
         wait_until(lambda: self.browser.shown() > before, 60, 'no report')
         time.sleep(1)
         self.assertSameReport(samples, self.browser.report())
@@ -392,42 +415,22 @@ class PhoneScreen(PageTest):
 
     @classmethod
     def setUpClass(cls):
-        if ARGS.engine == 'firefox':
-            raise unittest.SkipTest('the Firefox driver here sets no screen size')
+        if ARGS.engine != 'chromium':
+            # webkit_folder.py checks WebKit in a window of that size.
+            raise unittest.SkipTest('only the Chromium driver here gives a page a phone\'s '
+                                    'screen (MiniBrowser\'s window is no narrower than 447 px)')
         super().setUpClass()
 
-    FIT = """
-        const width = document.documentElement.clientWidth;
-        const report = document.getElementById('report');
-        const outside = [], small = [];
-        for (const element of document.body.querySelectorAll('*')) {
-            const box = element.getBoundingClientRect();
-            if (box.width === 0 && box.height === 0) continue;  // not shown
-            if (!report.contains(element) || element === report) {
-                if (box.left < -0.5 || box.right > width + 0.5) outside.push(element.id || element.tagName);
-            }
-            if (element.matches('button, input, select, a[href]') &&
-                (box.width < 24 || box.height < 24)) {
-                small.push(`${element.id || element.tagName} ${box.width}x${box.height}`);
-            }
-        }
-        return {width: innerWidth, scroll: document.documentElement.scrollWidth - width,
-                outside, small};"""
-
     def test_nothing_scrolls_sideways_and_controls_are_large_enough(self):
-        if ARGS.engine == 'chromium':
-            self.browser.emulate(375, 667, touch_points=5)
-            self.browser.open_file(ARGS.page)
-        else:
-            self.browser.open_file(ARGS.page)
-            self.browser.emulate(375, 667)
+        self.browser.emulate(375, 667, touch_points=5)
+        self.browser.open_file(ARGS.page)
         fits = {'width': 375, 'scroll': 0, 'outside': [], 'small': []}
-        self.assertEqual(self.browser.js(self.FIT), fits, 'before a report')
+        self.assertEqual(self.browser.js(PHONE_FIT), fits, 'before a report')
         # Long names and lines, a notice and the actions.
         mixed = self.folder('mixed', mixed=True)
         self.browser.choose_files(chosen_files(mixed))
         self.assertNotEqual(self.browser.report(), '')
-        self.assertEqual(self.browser.js(self.FIT), fits, 'with a report')
+        self.assertEqual(self.browser.js(PHONE_FIT), fits, 'with a report')
 
 
 class IOSNote(PageTest):
