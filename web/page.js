@@ -397,8 +397,9 @@
           showProgress(built);
         }
       }, (i) => {
-        summary.textContent = `Reading ${count(built.described)} of ` +
-                              `${dumpsWord(dumps.length)}… waiting for “${displayName(dumps[i].path)}”.`;
+        const waited = displayName(dumps[i].path);
+        summary.textContent =
+          `Reading ${count(built.described)} of ${dumpsWord(dumps.length)}… waiting for “${waited}”.`;
       });
       if (complete) showReport(choice, built);
     } catch (error) {
@@ -406,16 +407,18 @@
       report.replaceChildren();
       reportText = '';
       setActions(false);
-      finish(`The chosen files could not be read (${error && error.message ? error.message : error}).`);
+      const why = error && error.message ? error.message : error;
+      finish(`The chosen files could not be read (${why}).`);
     }
   }
 
   // A chosen folder lists the files of its sub-folders too, with a longer
   // relative path: only the folder's own files are kept.
   folderInput.addEventListener('change', () => {
+    const signal = startChoice('Reading the chosen folder…');
     const all = Array.from(folderInput.files);
     folderInput.value = '';
-    readChoice(startChoice('Reading the chosen folder…'), () => {
+    readChoice(signal, () => {
       const candidates = [];
       let inSubfolders = 0;
       for (const file of all) {
@@ -429,10 +432,12 @@
     });
   });
   filesInput.addEventListener('change', () => {
+    const signal = startChoice('Reading the chosen files…');
     const all = Array.from(filesInput.files);
     filesInput.value = '';
-    readChoice(startChoice('Reading the chosen files…'),
-               () => ({ candidates: all.map((file) => ({ name: file.name, path: file.name, source: file })) }));
+    readChoice(signal, () => ({
+      candidates: all.map((file) => ({ name: file.name, path: file.name, source: file })),
+    }));
   });
 
   // ---- Dropping ----
@@ -521,8 +526,11 @@
         let inner = 0;
         try {
           for await (const child of children) {
-            if (child.isFolder) ++inner;
-            else own.push({ name: child.name, path: `${name}/${child.name}`, source: child.source });
+            if (child.isFolder) {
+              ++inner;
+            } else {
+              own.push({ name: child.name, path: `${name}/${child.name}`, source: child.source });
+            }
           }
         } catch (error) {
           unlisted.push(name);
@@ -559,7 +567,8 @@
       readChoice(startChoice('Reading the dropped files…'), () => droppedChoice(taken));
     } else if (kind === 'withheld') {
       startChoice('');
-      finish('This browser did not give the page the dropped files: choose them with the buttons above.');
+      finish('This browser did not give the page the dropped files: ' +
+             'choose them with the buttons above.');
     }
   });
 

@@ -151,7 +151,9 @@ PHONE_FIT = """
         const box = element.getBoundingClientRect();
         if (box.width === 0 && box.height === 0) continue;  // not shown
         if (!report.contains(element) || element === report) {
-            if (box.left < -0.5 || box.right > width + 0.5) outside.push(element.id || element.tagName);
+            if (box.left < -0.5 || box.right > width + 0.5) {
+                outside.push(element.id || element.tagName);
+            }
         }
         if (element.matches('button, input, select, a[href]') &&
             (box.width < 24 || box.height < 24)) {
