@@ -17,6 +17,7 @@
 namespace {
 
 std::u16string name_buffer;
+std::u16string display_buffer;
 std::array<std::uint8_t, dumpscan::kDumpBytesSize> bytes_buffer{};
 
 // The last block described; its storage is kept from one dump to the next.
@@ -47,6 +48,15 @@ EMSCRIPTEN_KEEPALIVE char16_t* dumpscan_name_buffer(std::size_t length) {
   name_buffer.assign(length, u'\0');
   return name_buffer.data();
 }
+
+/// The name in the name buffer (its first `length` units) as the report
+/// shows it, in a buffer of its own valid until the next call: returns its
+/// length; dumpscan_display_text() gives its UTF-16 text (not terminated).
+EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_display_name(std::size_t length) {
+  display_buffer = dumpscan::DisplayName(Name(length));
+  return display_buffer.size();
+}
+EMSCRIPTEN_KEEPALIVE const char16_t* dumpscan_display_text() { return display_buffer.data(); }
 
 /// Room for the dumpscan_read_size() bytes read from dumpscan_read_offset().
 EMSCRIPTEN_KEEPALIVE std::uint8_t* dumpscan_bytes_buffer() { return bytes_buffer.data(); }

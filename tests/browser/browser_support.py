@@ -142,6 +142,31 @@ WATCH_POLICY = """
     });"""
 
 
+# How the page fits its window, as a function body: the page's width, how
+# far it scrolls sideways, the elements that reach outside it (but for those
+# in the report's own box) and the controls smaller than 24 × 24 CSS pixels
+# (the least a finger can hit).
+PHONE_FIT = """
+    const width = document.documentElement.clientWidth;
+    const report = document.getElementById('report');
+    const outside = [], small = [];
+    for (const element of document.body.querySelectorAll('*')) {
+        const box = element.getBoundingClientRect();
+        if (box.width === 0 && box.height === 0) continue;  // not shown
+        if (!report.contains(element) || element === report) {
+            if (box.left < -0.5 || box.right > width + 0.5) {
+                outside.push(element.id || element.tagName);
+            }
+        }
+        if (element.matches('button, input, select, a[href]') &&
+            (box.width < 24 || box.height < 24)) {
+            small.push(`${element.id || element.tagName} ${box.width}x${box.height}`);
+        }
+    }
+    return {width: innerWidth, scroll: document.documentElement.scrollWidth - width,
+            outside, small};"""
+
+
 class PageBrowser:
     """What the tests do with the page, the same in every browser. Each
     engine's class gives js() (a function body with `arguments`, its value
@@ -196,96 +221,6 @@ class PageBrowser:
 
     def choose_files(self, files):
         return self.report_after(lambda: self.set_files('files-input', files))
-
-    def _test_input(self, folder):
-        """A file field of the test's own, outside the page's code: the files
-        a drop would carry are chosen through it. (Tiny rather than hidden:
-        some drivers click it.)"""
-        self.js("""
-            document.getElementById('test-input')?.remove();
-            const field = document.createElement('input');
-            field.type = 'file';
-            field.id = 'test-input';
-            field.multiple = true;
-            field.webkitdirectory = arguments[0];
-            field.style = 'position: fixed; left: 0; top: 0; width: 4px; height: 4px; opacity: 0.01';
-            document.body.append(field);""", folder)
-        return 'test-input'
-
-    def drop_files(self, files, before_drop=None):
-        """A drop of `files` onto the page, synthesised: the files are chosen
-        through a file field of the test's, put into a DataTransfer, and a
-        drop event carrying it is dispatched on the drop zone."""
-        self.set_files(self._test_input(False), files)
-        wait_until(lambda: self.js("return document.getElementById('test-input').files.length"),
-                   30, 'the files were not chosen')
-        if before_drop:
-            before_drop()
-        return self.report_after(lambda: self.js("""
-            const transfer = new DataTransfer();
-            const field = document.getElementById('test-input');
-            for (const file of field.files) transfer.items.add(file);
-            field.remove();
-            document.getElementById('drop-zone').dispatchEvent(
-                new DragEvent('drop', {dataTransfer: transfer, bubbles: true, cancelable: true}));"""))
-
-    def drop_folder(self, folder, fail_listing=False):
-        """A drop of a folder, simulated: a real drop's item gives the
-        browser's entry for the folder, which no script can make. Here the
-        item gives a stand-in with the same interface (createReader,
-        readEntries in batches, file entries, folder entries for the
-        sub-folders), built from the real files of `folder` chosen through a
-        folder field of the test's, so the page walks it as it would a real
-        folder and reads real files. With `fail_listing`, the folder's
-        readEntries fails after its first batch, as it does for a folder
-        that cannot be read."""
-        self.set_folder(self._test_input(True), folder, 'test-input')
-        wait_until(lambda: self.js("return document.getElementById('test-input').files.length"),
-                   60, 'the folder was not chosen')
-        return self.report_after(lambda: self.js("""
-            const failListing = arguments[0];
-            const field = document.getElementById('test-input');
-            const files = Array.from(field.files);
-            field.remove();
-            const top = files[0].webkitRelativePath.split('/')[0];
-            const fileEntry = (file) => ({
-                isFile: true, isDirectory: false, name: file.name,
-                fullPath: '/' + file.webkitRelativePath,
-                file: (resolve) => setTimeout(() => resolve(file), 0)});
-            const folderEntry = (path) => ({
-                isFile: false, isDirectory: true, name: path.split('/').pop(),
-                fullPath: '/' + path,
-                createReader() {
-                    const prefix = path + '/';
-                    const children = [];
-                    const folders = new Set();
-                    for (const file of files) {
-                        if (!file.webkitRelativePath.startsWith(prefix)) continue;
-                        const rest = file.webkitRelativePath.slice(prefix.length).split('/');
-                        if (rest.length === 1) children.push(fileEntry(file));
-                        else if (!folders.has(rest[0])) {
-                            folders.add(rest[0]);
-                            children.push(folderEntry(prefix + rest[0]));
-                        }
-                    }
-                    let at = 0;  // in batches of 3, as a browser gives large folders in batches
-                    return {readEntries: (resolve, reject) => setTimeout(() => {
-                        if (failListing && at > 0) {
-                            reject(new DOMException('A requested file or directory could not be found', 'NotFoundError'));
-                            return;
-                        }
-                        resolve(children.slice(at, at + 3));
-                        at += 3;
-                    }, 0)};
-                }});
-            const transfer = new DataTransfer();
-            transfer.items.add(new File([], top));
-            const item = transfer.items[0];
-            Object.defineProperty(item, 'webkitGetAsEntry', {value: () => folderEntry(top)});
-            const event = new DragEvent('drop', {bubbles: true, cancelable: true});
-            // The same item object each time the page asks for it.
-            Object.defineProperty(event, 'dataTransfer', {value: {items: [item]}});
-            document.getElementById('drop-zone').dispatchEvent(event);""", fail_listing))
 
     def measure(self, start, end):
         """Seconds between the last marks `start` and `end` the page made."""
@@ -407,6 +342,18 @@ class Chromium(_Selenium):
         self.driver.execute_cdp_cmd('Browser.grantPermissions', {
             'origin': '/'.join(origin[:3]),
             'permissions': ['clipboardReadWrite', 'clipboardSanitizedWrite']})
+
+    def emulate(self, width=None, height=None, agent=None, touch_points=0):
+        """From the next page on: a phone's screen of `width` × `height` CSS
+        pixels (mobile emulation), `agent` as the user agent and
+        `touch_points` as navigator.maxTouchPoints."""
+        if width:
+            self.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
+                'width': width, 'height': height, 'deviceScaleFactor': 2, 'mobile': True})
+        if agent:
+            self.driver.execute_cdp_cmd('Emulation.setUserAgentOverride', {'userAgent': agent})
+        self.driver.execute_cdp_cmd('Emulation.setTouchEmulationEnabled', {
+            'enabled': touch_points > 0, 'maxTouchPoints': max(touch_points, 1)})
 
     def heap(self):
         """The JS heap in use, in bytes, after a full collection."""

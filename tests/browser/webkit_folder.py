@@ -8,6 +8,8 @@ the test answers that request with the folder, on a virtual screen.
 WebKit leaves a folder's files whose names start with a dot out of the
 choice (Chromium, Firefox and the console program read them): the report
 must be the console program's without those, and the page must say so.
+In a window of a phone's size (375 × 667) the page scrolls only up and down
+(but for the report's own box) and every control is at least 24 × 24.
 
   python3 -m tests.browser.webkit_folder --page dumpscan.html --dumpscan NATIVE_DUMPSCAN
                    --make-samples NATIVE_MAKE_SAMPLES --samples SAMPLES
@@ -22,7 +24,8 @@ import sys
 import tempfile
 import time
 
-from tests.browser.browser_support import VirtualScreen, blocks_of, console_blocks, write_folder
+from tests.browser.browser_support import (PHONE_FIT, VirtualScreen, blocks_of, console_blocks,
+                                           write_folder)
 
 
 class Page:
@@ -36,10 +39,10 @@ class Page:
         from gi.repository import GLib, Gtk, WebKit2
         self.GLib, self.Gtk = GLib, Gtk
         self.view = WebKit2.WebView()
-        window = Gtk.Window()
-        window.set_default_size(1000, 800)
-        window.add(self.view)
-        window.show_all()
+        self.window = Gtk.Window()
+        self.window.set_default_size(1000, 800)
+        self.window.add(self.view)
+        self.window.show_all()
         self.folder = None
         self.view.connect('run-file-chooser', self._choose)
 
@@ -131,6 +134,14 @@ def main():
                        page.choose_folder(nested) == '' and
                        page.js("document.getElementById('summary').textContent").startswith(
                            'No dumps in the folder itself: its sub-folders hold ')))
+        # A phone's screen, with the report of the mixed folder (long names).
+        page.choose_folder(mixed)
+        page.window.resize(375, 667)
+        page.run_until(lambda: page.js('innerWidth') == 375, 20, 'the window did not narrow')
+        fit = page.js(f'(() => {{{PHONE_FIT}}})()')
+        print('on a phone\'s screen:', fit)
+        checks.append(('on a phone\'s screen nothing scrolls sideways and no control is small',
+                       fit == {'width': 375, 'scroll': 0, 'outside': [], 'small': []}))
         for what, passed in checks:
             print(f'{"ok  " if passed else "FAIL"} {what}')
             failures += not passed
