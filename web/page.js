@@ -38,6 +38,11 @@
     summary.textContent = 'This browser could not start the page’s WebAssembly engine.';
     return;
   }
+  // [details hook] A dump's details and the CSV (details.js).
+  const details = dumpscanDetails(engine);
+  let shownDumps = [];  // { name, bytes, readable } of each dump in the report, in its order
+  details.watch(report, (i) => shownDumps[i]);
+
   const readOffset = engine._dumpscan_read_offset();
   const readSize = engine._dumpscan_read_size();
 
@@ -134,8 +139,9 @@
     const dumps = candidates.filter((c) => isDumpName(c.name)).sort(byName);
     report.replaceChildren();
     reportText = '';
+    shownDumps = [];  // [details hook]
     actionStatus.textContent = '';
-    $('copy').disabled = $('save').disabled = true;
+    $('copy').disabled = $('save').disabled = $('save-csv').disabled = true;
     progress.max = Math.max(dumps.length, 1);
     progress.value = 0;
     progress.hidden = dumps.length < 200;
@@ -158,6 +164,9 @@
         const read = reads[described];
         reads[described] = null;
         const block = describe(dumps[described].name, read.bytes);
+        // [details hook] an opener before the name; the bytes kept for it and the CSV.
+        shownDumps.push({ name: dumps[described].name, bytes: read.bytes, readable: read.readable });
+        fragment.append(details.opener(described, dumps[described].name));
         ++described;
         if (!read.readable) ++unreadable;
         if (block.some((line) => line.verdict === 2)) ++failed;
@@ -193,7 +202,7 @@
 
     report.replaceChildren(fragment);
     reportText = lines.map((line) => line + '\r\n').join('');
-    $('copy').disabled = $('save').disabled = dumps.length === 0;
+    $('copy').disabled = $('save').disabled = $('save-csv').disabled = dumps.length === 0;
 
     const notes = [];
     for (const name of unlisted) notes.push(`The folder “${name}” could not be read.`);
@@ -233,7 +242,8 @@
       if (mine !== run) return;
       report.replaceChildren();
       reportText = '';
-      $('copy').disabled = $('save').disabled = true;
+      shownDumps = [];  // [details hook]
+      $('copy').disabled = $('save').disabled = $('save-csv').disabled = true;
       finish(`The chosen files could not be read (${error && error.message ? error.message : error}).`);
       performance.mark('dumpscan-report-shown');
     }
@@ -366,16 +376,26 @@
     actionStatus.textContent = 'Report copied.';
   });
 
-  $('save').addEventListener('click', () => {
-    const url = URL.createObjectURL(new Blob([reportText], { type: 'text/plain;charset=utf-8' }));
+  function saveAs(text, type, fileName) {
+    const url = URL.createObjectURL(new Blob([text], { type }));
     const link = document.createElement('a');
     link.href = url;
-    link.download = 'report.txt';
+    link.download = fileName;
     document.body.append(link);
     link.click();
     link.remove();
     setTimeout(() => URL.revokeObjectURL(url), 60000);
+  }
+
+  $('save').addEventListener('click', () => {
+    saveAs(reportText, 'text/plain;charset=utf-8', 'report.txt');
     actionStatus.textContent = 'Report saved as report.txt.';
+  });
+
+  // [details hook] The report as a table for spreadsheets.
+  $('save-csv').addEventListener('click', () => {
+    saveAs(details.csvText(shownDumps), 'text/csv;charset=utf-8', 'report.csv');
+    actionStatus.textContent = 'Report saved as report.csv.';
   });
 
   $('choose-folder').disabled = $('choose-files').disabled = false;

@@ -8,7 +8,8 @@
 // Commands: launch {profile, downloads, dark}, goto {url}, eval {script, args}
 // (a function body with `arguments`, as selenium's execute_script takes;
 // its promise is awaited), files {selector, paths}, folder {selector,
-// field, folder, seconds}, click {selector}, requests {}, quit {}.
+// field, folder, seconds}, click {selector}, press {selector, key} (the
+// element focused, then a key pressed on the keyboard), requests {}, quit {}.
 'use strict';
 
 const path = require('path');
@@ -161,6 +162,10 @@ const commands = {
   },
   async click({ selector }) {
     await page.click(selector);
+  },
+  async press({ selector, key }) {
+    await page.focus(selector);
+    await page.keyboard.press(key);
   },
   async requests() {
     const urls = requests;
