@@ -23,7 +23,8 @@ import sys
 import tempfile
 import unittest
 
-from tests.browser.browser_support import ENGINES, blocks_of, console_blocks, write_folder
+from tests.browser.browser_support import (ENGINES, blocks_of, console_blocks, wait_until,
+                                           write_folder)
 
 ARGS = None
 
@@ -118,7 +119,7 @@ class DetailsTest(unittest.TestCase):
         keyboard user's Tab would leave it."""
         selector = f'button.opener[aria-label="Details of {name}"]'
         if ARGS.engine == 'firefox':
-            self.browser.call('press', selector=selector, key=key)
+            self.browser.call('press', selector=selector, key=' ' if key == 'Space' else key)
         else:
             from selenium.webdriver.common.by import By
             from selenium.webdriver.common.keys import Keys
@@ -129,6 +130,14 @@ class DetailsTest(unittest.TestCase):
     def details(self, name):
         return self.browser.js(DETAILS_OF, name)
 
+    def toggle(self, name, key):
+        """Opens or closes the details of `name` with `key`; their state after."""
+        before = self.details(name)['expanded']
+        self.press(name, key)
+        wait_until(lambda: self.details(name)['expanded'] != before, 10,
+                   f'{key} did not open or close the details of {name}')
+        return self.details(name)
+
 
 class Details(DetailsTest):
     def test_each_sample_opened_from_the_keyboard(self):
@@ -138,8 +147,7 @@ class Details(DetailsTest):
         for name in names:
             with self.subTest(name=name):
                 self.assertEqual(self.details(name)['expanded'], 'false')
-                self.press(name, 'Enter')
-                details = self.details(name)
+                details = self.toggle(name, 'Enter')
                 self.assertEqual(details['expanded'], 'true')
                 self.assertTrue(details['focused'])
                 self.assertEqual(details['sentence'], SENTENCES[name])
@@ -147,7 +155,13 @@ class Details(DetailsTest):
                     self.assertEqual(details['rows'], TABLES[name])
                 self.assertEqual(len(details['rows']), 5 if name == 'short.bin' else 6)
                 self.assertEqual(details['marked'], MARKED.get(name, []))
-        # The report's text is as it was, with every dump open, and its
+        # Closed again (Space this time): the panel and the marks are gone.
+        details = self.toggle('checksum-error.bin', 'Space')
+        self.assertEqual(details['expanded'], 'false')
+        self.assertIsNone(details['sentence'])
+        self.assertEqual(details['marked'], [])
+
+        # The report's text is as it was, with dumps open, and its
         # Save gives it byte for byte.
         report_text = self.browser.js(
             "return Array.from(document.getElementById('report').childNodes).filter("
@@ -156,13 +170,6 @@ class Details(DetailsTest):
         self.assertEqual(report_text, text)
         self.browser.click('save')
         self.assertEqual(self.browser.download('report.txt'), text.replace('\n', '\r\n').encode())
-
-        # Closed again (Space this time): the panel and the marks are gone.
-        self.press('checksum-error.bin', 'Space')
-        details = self.details('checksum-error.bin')
-        self.assertEqual(details['expanded'], 'false')
-        self.assertIsNone(details['sentence'])
-        self.assertEqual(details['marked'], [])
 
     def test_csv_read_back(self):
         text = self.choose_samples()
@@ -209,25 +216,33 @@ class DetailsAccessible(DetailsTest):
 
     def test_open_details_light_and_phone(self):
         self.choose_samples()
-        self.press('checksum-error.bin', 'Enter')
-        self.press('short.bin', 'Enter')
+        self.toggle('checksum-error.bin', 'Enter')
+        self.toggle('short.bin', 'Enter')
         self.assertEqual(self.browser.js(
             "return matchMedia('(prefers-color-scheme: dark)').matches"), self.dark)
         self.assertEqual(self.browser.accessibility_violations(), [])
-        if ARGS.engine != 'chromium':
-            return
-        self.browser.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
-            'width': 375, 'height': 700, 'deviceScaleFactor': 1, 'mobile': True})
-        try:
-            widths = self.browser.js("""
-                const box = document.querySelector('.details .table-box');
-                return {page: document.documentElement.scrollWidth,
-                        screen: document.documentElement.clientWidth,
-                        box: box.clientWidth, table: box.scrollWidth};""")
-            self.assertLessEqual(widths['page'], widths['screen'], widths)
-            self.assertGreater(widths['table'], widths['box'], widths)
-        finally:
-            self.browser.driver.execute_cdp_cmd('Emulation.clearDeviceMetricsOverride', {})
+        self.phone_sized()
+        widths = self.browser.js("""
+            const box = document.querySelector('.details .table-box');
+            return {page: document.documentElement.scrollWidth,
+                    screen: document.documentElement.clientWidth,
+                    box: box.clientWidth, table: box.scrollWidth};""")
+        self.assertLessEqual(widths['page'], widths['screen'], widths)
+        self.assertGreater(widths['table'], widths['box'], widths)
+        self.assertEqual(self.browser.accessibility_violations(), [], 'on a phone-sized screen')
+
+    def phone_sized(self):
+        """The page as a phone 375 CSS pixels wide shows it."""
+        if ARGS.engine == 'chromium':
+            self.browser.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
+                'width': 375, 'height': 700, 'deviceScaleFactor': 1, 'mobile': True})
+        elif ARGS.engine == 'firefox':
+            self.browser.call('viewport', width=375, height=700)
+        else:
+            self.browser.driver.set_window_size(375, 700)
+        width = self.browser.js('return document.documentElement.clientWidth')
+        if width > 400:
+            self.skipTest(f'{ARGS.engine} kept a window {width} pixels wide')
 
 
 class DetailsAccessibleDark(DetailsAccessible):

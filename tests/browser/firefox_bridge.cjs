@@ -9,7 +9,8 @@
 // (a function body with `arguments`, as selenium's execute_script takes;
 // its promise is awaited), files {selector, paths}, folder {selector,
 // field, folder, seconds}, click {selector}, press {selector, key} (the
-// element focused, then a key pressed on the keyboard), requests {}, quit {}.
+// element focused, then a key pressed on the keyboard), viewport {width,
+// height}, requests {}, quit {}.
 'use strict';
 
 const path = require('path');
@@ -162,6 +163,9 @@ const commands = {
   },
   async click({ selector }) {
     await page.click(selector);
+  },
+  async viewport({ width, height }) {
+    await page.setViewport({ width, height });
   },
   async press({ selector, key }) {
     await page.focus(selector);
