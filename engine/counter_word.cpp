@@ -7,18 +7,59 @@
 
 namespace dumpscan {
 
-std::int32_t DecodeCounterWord(std::span<const std::uint8_t, kCounterWordSize> block) {
+namespace {
+
+// The digits of a finite x with `decimals` (0..kMaxDecimals) after the
+// point, written right to left so that they end at `end` (32 units of room
+// before it); returns where they start, or nullptr when x needs the exact
+// path. A float scaled by up to 10^8 is exact in double, and below 2^52
+// adding one half and flooring is an exact ties-away rounding.
+const char16_t* WriteFixedFast(float x, int decimals, char16_t* end) {
+  if (decimals > 8) return nullptr;
+  double scale = 1;
+  for (int k = 0; k < decimals; ++k) scale *= 10;
+  const double scaled = std::fabs(static_cast<double>(x)) * scale;
+  if (!(scaled < 0x1p52)) return nullptr;
+  auto h = static_cast<std::uint64_t>(std::floor(scaled + 0.5));
+  char16_t* at = end;
+  for (int k = 0; k < decimals; ++k, h /= 10) *--at = static_cast<char16_t>(u'0' + h % 10);
+  if (decimals > 0) *--at = u'.';
+  do {
+    *--at = static_cast<char16_t>(u'0' + h % 10);
+    h /= 10;
+  } while (h != 0);
+  if (x < 0) *--at = u'-';
+  return at;
+}
+
+}  // namespace
+
+CounterWordFields ReadCounterWord(std::span<const std::uint8_t, kCounterWordSize> block) {
   const std::uint32_t word = (std::uint32_t{block[0]} << 24) | (std::uint32_t{block[1]} << 16) |
                              (std::uint32_t{block[2]} << 8) | block[3];
-  const std::uint32_t count = word & 0x0FFFFFFFu;
-  if (NibbleChecksum(count, 7) != (word >> 28)) return -1;
-  return static_cast<std::int32_t>(count);
+  return {word & 0x0FFFFFFFu, static_cast<std::uint8_t>(word >> 28)};
+}
+
+std::int32_t DecodeCounterWord(std::span<const std::uint8_t, kCounterWordSize> block) {
+  const CounterWordFields fields = ReadCounterWord(block);
+  if (NibbleChecksum(fields.count, 7) != fields.check) return -1;
+  return static_cast<std::int32_t>(fields.count);
 }
 
 float CounterKilometres(std::uint32_t count) {
   // A 28-bit count does not fit a float's mantissa, so the division runs in
   // double (exact enough that the one rounding to float is the only one).
   return static_cast<float>(static_cast<double>(count) / 100.0);
+}
+
+KilometresText CounterKilometresText(std::uint32_t count) {
+  KilometresText text;
+  char16_t digits[32];
+  const char16_t* start = WriteFixedFast(CounterKilometres(count), 2, std::end(digits));
+  // Every count is below 2^28, far inside the fast path's range.
+  text.length = static_cast<std::size_t>(std::end(digits) - start);
+  std::copy(start, static_cast<const char16_t*>(std::end(digits)), text.units.begin());
+  return text;
 }
 
 std::u16string DescribeCounterWord(std::span<const std::uint8_t, kCounterWordSize> block) {
@@ -38,7 +79,7 @@ std::int32_t AppendCounterWordReport(std::span<const std::uint8_t, kCounterWordS
     out += kCheckErrorVerdict;
   } else {
     out += u"--> ";
-    AppendFixed(CounterKilometres(static_cast<std::uint32_t>(count)), 2, out);
+    out += CounterKilometresText(static_cast<std::uint32_t>(count)).View();
     out += kOkVerdict;
   }
   return count;
@@ -133,31 +174,12 @@ void AppendFixed(float x, int decimals, std::u16string& out) {
     return;
   }
   decimals = std::clamp(decimals, 0, kMaxDecimals);
-  const double magnitude = std::fabs(static_cast<double>(x));
   const std::u16string_view sign = (x < 0) ? u"-" : u"";
 
-  // Fast path: a float scaled by up to 10^8 is exact in double, and below
-  // 2^52 adding one half and flooring is an exact ties-away rounding. The
-  // digits are laid out right to left on the stack, then appended.
-  if (decimals <= 8) {
-    double scale = 1;
-    for (int k = 0; k < decimals; ++k) scale *= 10;
-    const double scaled = magnitude * scale;
-    if (scaled < 0x1p52) {
-      auto h = static_cast<std::uint64_t>(std::floor(scaled + 0.5));
-      char16_t digits[32];
-      std::size_t at = std::size(digits);
-      for (int k = 0; k < decimals; ++k, h /= 10)
-        digits[--at] = static_cast<char16_t>(u'0' + h % 10);
-      if (decimals > 0) digits[--at] = u'.';
-      do {
-        digits[--at] = static_cast<char16_t>(u'0' + h % 10);
-        h /= 10;
-      } while (h != 0);
-      if (!sign.empty()) digits[--at] = sign[0];
-      out.append(digits + at, std::size(digits) - at);
-      return;
-    }
+  char16_t digits[32];
+  if (const char16_t* start = WriteFixedFast(x, decimals, std::end(digits))) {
+    out.append(start, static_cast<std::size_t>(std::end(digits) - start));
+    return;
   }
   out += sign;
   out += Widen(RoundedDigits(std::fabs(x), decimals));

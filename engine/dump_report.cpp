@@ -31,13 +31,13 @@ void DescribeDump(std::u16string_view name, std::span<const std::uint8_t, kDumpB
 
   if (got >= kRecordBlockSize) {
     BlockLine& line = BeginLine(block, LineVerdict::kNone);
-    block.text += u"0x774: ";
+    block.text += kRecordBlockLinePrefix;
     line.verdict = VerdictOf(AppendRecordBlockReport(bytes.first<kRecordBlockSize>(), block.text));
     EndLine(block, line);
   }
   if (got >= kDumpBytesSize) {
     BlockLine& line = BeginLine(block, LineVerdict::kNone);
-    block.text += u"0x788: ";
+    block.text += kCounterWordLinePrefix;
     line.verdict = VerdictOf(AppendCounterWordReport(bytes.last<kCounterWordSize>(), block.text));
     EndLine(block, line);
   }

@@ -26,6 +26,10 @@ inline constexpr std::size_t kDumpBytesSize = kRecordBlockSize + kCounterWordSiz
 static_assert(kCounterWordOffset == kRecordBlockOffset + kRecordBlockSize,
               "one read covers both ranges only while they are adjacent");
 
+/// What each report line starts with: where its form sits in the dump.
+inline constexpr std::u16string_view kRecordBlockLinePrefix = u"0x774: ";
+inline constexpr std::u16string_view kCounterWordLinePrefix = u"0x788: ";
+
 /// What a line of a dump's block says about its stored form.
 enum class LineVerdict : std::uint8_t {
   kNone = 0,         ///< the name line and the empty line

@@ -38,14 +38,24 @@ std::optional<std::uint16_t> ReadRecordWord(const RecordBlock& block, std::size_
   return static_cast<std::uint16_t>((block.bytes[at] << 8) | block.bytes[at + 1]);
 }
 
-std::optional<std::uint16_t> CheckRecordHigh(const RecordBlock& block, std::size_t i) {
+std::optional<std::uint16_t> RecordValue(const RecordBlock& block, std::size_t i) {
   const auto high = ReadRecordWord(block, i, 0);
   const auto low = ReadRecordWord(block, i, 1);
   if (!high || !low) return std::nullopt;
   // Value bits 12-15 sit inverted in the high nibble of b2.
   const unsigned inverted_top = ~static_cast<unsigned>(*low >> 8) & 0xF0u;
-  const auto value = static_cast<std::uint16_t>(((*high >> 4) | (inverted_top << 8)) & 0xFFFF);
-  if (NibbleChecksum(value, 4) != (*high & 0xF)) return std::nullopt;
+  return static_cast<std::uint16_t>(((*high >> 4) | (inverted_top << 8)) & 0xFFFF);
+}
+
+std::uint8_t StepCount(std::uint8_t step_byte) {
+  return static_cast<std::uint8_t>((step_byte & 0x7F) + 1);
+}
+
+std::optional<std::uint16_t> CheckRecordHigh(const RecordBlock& block, std::size_t i) {
+  const auto value = RecordValue(block, i);
+  if (!value) return std::nullopt;
+  const auto high = ReadRecordWord(block, i, 0);
+  if (NibbleChecksum(*value, 4) != (*high & 0xF)) return std::nullopt;
   return value;
 }
 
@@ -54,7 +64,7 @@ std::optional<std::uint8_t> CheckRecordLow(const RecordBlock& block, std::size_t
   if (!low) return std::nullopt;
   const auto step_byte = static_cast<std::uint8_t>(*low & 0xFF);
   if (!HasOddParity(step_byte)) return std::nullopt;
-  return static_cast<std::uint8_t>((step_byte & 0x7F) + 1);
+  return StepCount(step_byte);
 }
 
 std::int32_t DecodeRecordBlock(std::span<const std::uint8_t, kRecordBlockSize> block) {

@@ -36,6 +36,13 @@ struct RecordBlock {
 /// when an index is out of range.
 std::optional<std::uint16_t> ReadRecordWord(const RecordBlock& block, std::size_t i, std::size_t j);
 
+/// The 16-bit record value V of record i as its fields store it, whether or
+/// not its check nibble matches; nothing when i is out of range.
+std::optional<std::uint16_t> RecordValue(const RecordBlock& block, std::size_t i);
+
+/// The step count S (1..128) a step byte stands for, whatever its parity.
+std::uint8_t StepCount(std::uint8_t step_byte);
+
 /// The 16-bit record value V of record i when its check nibble matches.
 std::optional<std::uint16_t> CheckRecordHigh(const RecordBlock& block, std::size_t i);
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/dump_facts.h"
 #include "tests/dump_fixture.h"
 
 // Every allocation of this test program is counted, so that a test can show
@@ -196,6 +197,26 @@ TEST(DescribeDumpTest, ReusedBlockAllocatesNothing) {
   }
   DescribeDump(u"dump-0000002.bin", longest, kDumpBytesSize, block);
   EXPECT_EQ(g_allocations.load() - before, 0u);
+}
+
+// The page asks for a dump's facts when it is opened: that allocates
+// nothing, whatever the dump holds.
+TEST(DumpFactsTest, AllocatesNothing) {
+  auto broken_record_block = fixture::EncodeRecordBlock(123456);
+  broken_record_block[3] ^= 0x80;
+  const std::array<Bytes, 3> dumps = {
+      DumpBytes(fixture::EncodeRecordBlock(8388609), {0xFF, 0xFF, 0xFF, 0xFF}),
+      DumpBytes(broken_record_block, fixture::EncodeCounterWord(13107212)), Bytes{}};
+  std::uint64_t seen = 0;
+  const unsigned long before = g_allocations.load();
+  for (const Bytes& bytes : dumps) {
+    for (const std::size_t got : {std::size_t{0}, kRecordBlockSize, kDumpBytesSize}) {
+      const DumpFacts facts = DumpFactsOf(bytes, got);
+      seen += facts.counter_word.kilometres_text.length + facts.record_block.records[0].distance;
+    }
+  }
+  EXPECT_EQ(g_allocations.load() - before, 0u);
+  EXPECT_GT(seen, 0u);
 }
 
 }  // namespace

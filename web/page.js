@@ -247,6 +247,7 @@
       if (!built.store.readable(i)) ++built.unreadable;
       const block = describe(built.dumps[i].name, built.store.arrived(i));
       if (block.some((line) => line.verdict === 2)) ++built.failed;
+      built.fragment.append(details.opener(i, built.dumps[i].name));
       for (const line of block) {
         built.lines.push(line.text);
         if (line.verdict === 0) {
@@ -282,8 +283,20 @@
   let shown = null;
   let reportText = '';
 
+  // Dump `i` of the report on screen, as its details and the CSV take it:
+  // its name, the bytes that arrived and whether its file was read.
+  function shownDump(i) {
+    return { name: shown.dumps[i].name, bytes: shown.store.arrived(i),
+             readable: shown.store.readable(i) };
+  }
+
+  // A dump's details and the report as CSV (details.js): opened from the
+  // button before each dump's name, worked out only then.
+  const details = dumpscanDetails(engine);
+  details.watch(report, shownDump);
+
   function setActions(enabled) {
-    $('copy').disabled = $('save').disabled = !enabled;
+    $('copy').disabled = $('save').disabled = $('save-csv').disabled = !enabled;
   }
 
   function finish(text, note) {
@@ -601,16 +614,28 @@
     actionStatus.textContent = 'Report copied.';
   });
 
-  $('save').addEventListener('click', () => {
-    const url = URL.createObjectURL(new Blob([reportText], { type: 'text/plain;charset=utf-8' }));
+  function saveAs(text, type, fileName) {
+    const url = URL.createObjectURL(new Blob([text], { type }));
     const link = document.createElement('a');
     link.href = url;
-    link.download = 'report.txt';
+    link.download = fileName;
     document.body.append(link);
     link.click();
     link.remove();
     setTimeout(() => URL.revokeObjectURL(url), 60000);
+  }
+
+  $('save').addEventListener('click', () => {
+    saveAs(reportText, 'text/plain;charset=utf-8', 'report.txt');
     actionStatus.textContent = 'Report saved as report.txt.';
+  });
+
+  // The report as a table for spreadsheets.
+  $('save-csv').addEventListener('click', () => {
+    if (!shown) return;
+    const dumps = Array.from({ length: shown.dumps.length }, (_, i) => shownDump(i));
+    saveAs(details.csvText(dumps), 'text/csv;charset=utf-8', 'report.csv');
+    actionStatus.textContent = 'Report saved as report.csv.';
   });
 
   $('choose-folder').disabled = $('choose-files').disabled = false;

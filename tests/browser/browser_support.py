@@ -9,7 +9,7 @@ says otherwise):
   python3 -m tests.browser.browser_support report PAGE FOLDER [ENGINE]
       prints the page's report on FOLDER's dumps (in WebKit, whose driver
       cannot choose a folder, on FOLDER's files chosen as files)
-  python3 -m tests.browser.browser_support screenshot PAGE FOLDER PNG WIDTH [dark]
+  python3 -m tests.browser.browser_support screenshot PAGE FOLDER PNG WIDTH [dark] [open=NAME]
 (from the source tree's root, as every user of this module runs it).
 
 Firefox is driven over WebDriver BiDi by npm's puppeteer-core (through
@@ -561,12 +561,16 @@ def main(argv):
                     sys.exit(f'the page made requests: {unexpected}')
             finally:
                 browser.quit()
-        elif argv[1] == 'screenshot' and len(argv) in (6, 7):
-            dark = len(argv) == 7 and argv[6] == 'dark'
+        elif argv[1] == 'screenshot' and len(argv) in (6, 7, 8):
+            dark = 'dark' in argv[6:]
+            opened = [arg[len('open='):] for arg in argv[6:] if arg.startswith('open=')]
             browser = Browser(work / 'profile', work / 'downloads', dark=dark)
             try:
                 browser.open_file(argv[2])
                 browser.choose_folder(pathlib.Path(argv[3]).resolve())
+                for name in opened:  # that dump's details open
+                    browser.js('document.querySelector(`button.opener[aria-label="Details of '
+                               '${arguments[0]}"]`).click()', name)
                 browser.screenshot(argv[4], int(argv[5]))
             finally:
                 browser.quit()

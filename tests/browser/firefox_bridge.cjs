@@ -8,7 +8,9 @@
 // Commands: launch {profile, downloads, dark}, goto {url}, eval {script, args}
 // (a function body with `arguments`, as selenium's execute_script takes;
 // its promise is awaited), files {selector, paths}, folder {selector,
-// field, folder, seconds}, click {selector}, requests {}, quit {}.
+// field, folder, seconds}, click {selector}, press {selector, key} (the
+// element focused, then a key pressed on the keyboard), viewport {width,
+// height}, requests {}, quit {}.
 'use strict';
 
 const path = require('path');
@@ -161,6 +163,13 @@ const commands = {
   },
   async click({ selector }) {
     await page.click(selector);
+  },
+  async viewport({ width, height }) {
+    await page.setViewport({ width, height });
+  },
+  async press({ selector, key }) {
+    await page.focus(selector);
+    await page.keyboard.press(key);
   },
   async requests() {
     const urls = requests;
