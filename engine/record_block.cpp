@@ -5,9 +5,6 @@
 
 namespace dumpscan {
 
-namespace {
-
-// Appends the decimal digits of n, without grouping.
 void AppendDecimal(std::uint64_t n, std::u16string& out) {
   char16_t digits[20];
   std::size_t at = std::size(digits);
@@ -17,8 +14,6 @@ void AppendDecimal(std::uint64_t n, std::u16string& out) {
   } while (n != 0);
   out.append(digits + at, std::size(digits) - at);
 }
-
-}  // namespace
 
 std::uint8_t NibbleChecksum(std::uint32_t x, unsigned nibbles) {
   std::uint8_t c = 0xF;

@@ -70,6 +70,10 @@ std::u16string FormatByteDump(std::span<const std::uint8_t> bytes);
 /// Appends FormatByteDump(bytes) to `out`.
 void AppendByteDump(std::span<const std::uint8_t> bytes, std::u16string& out);
 
+/// Appends the decimal digits of n (no sign, no grouping) to `out`: the
+/// distance as the report line and the CSV write it.
+void AppendDecimal(std::uint64_t n, std::u16string& out);
+
 /// The verdict both report texts share when a check fails.
 inline constexpr std::u16string_view kCheckErrorVerdict = u"--> Crc And/Or Parity Error";
 
