@@ -119,7 +119,7 @@ class Drops:
             seen = browser.drop_paths(paths)
             self.assertEqual(seen['files'], 0, 'WebKitGTK gave the page files: '
                              'it may now give dropped folders, and this test should say how')
-            browser.wait_for(lambda: browser.summary() == WITHHELD, 10,
+            browser.wait_for(lambda: browser.summary() == WITHHELD, 5,
                              f'the page said {browser.summary()!r}, not that the files were withheld')
             return None
         before = browser.shown()

@@ -178,15 +178,16 @@ class Desktop:
         subprocess.run(['xdotool', 'search', '--name', 'dumpscan drag source', 'windowraise'],
                        check=False, timeout=10, stdout=subprocess.DEVNULL)
         (x, y), (to_x, to_y) = PRESS_AT, DROP_AT
-        steps = ['mousemove', str(x), str(y), 'sleep', '0.3', 'mousedown', '1', 'sleep', '0.3']
-        for i in range(1, 6):  # GTK starts the drag after a few pixels
-            steps += ['mousemove', str(x - 4 * i), str(y - 4 * i), 'sleep', '0.1']
-        x, y = x - 20, y - 20
-        for i in range(1, 13):
-            steps += ['mousemove', str(x + (to_x - x) * i // 12), str(y + (to_y - y) * i // 12),
-                      'sleep', '0.12']
-        steps += ['mousemove', str(to_x + 3), str(to_y + 3), 'sleep', '0.1',
-                  'mousemove', str(to_x), str(to_y), 'sleep', '0.5', 'mouseup', '1']
+        pause = os.environ.get('DUMPSCAN_DRAG_PAUSE', '0.15')
+        steps = ['mousemove', str(x), str(y), 'sleep', pause, 'mousedown', '1', 'sleep', pause]
+        for i in range(1, 4):  # GTK starts the drag after a few pixels
+            steps += ['mousemove', str(x - 4 * i), str(y - 4 * i), 'sleep', '0.05']
+        x, y = x - 12, y - 12
+        for i in range(1, 9):
+            steps += ['mousemove', str(x + (to_x - x) * i // 8), str(y + (to_y - y) * i // 8),
+                      'sleep', '0.06']
+        steps += ['mousemove', str(to_x + 3), str(to_y + 3), 'sleep', '0.05',
+                  'mousemove', str(to_x), str(to_y), 'sleep', pause, 'mouseup', '1']
         xdotool = subprocess.Popen(['xdotool', *steps])
         try:
             deadline = time.monotonic() + 20
