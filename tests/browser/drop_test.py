@@ -41,6 +41,9 @@ WITHHELD = ('This browser did not give the page the dropped files: '
 
 SKIPPED = 77
 
+# How the report shows the dump named "line", line feed, "break.bin".
+NAME_WITH_LINE_BREAK = 'line\uFFFDbreak.bin'
+
 
 def setUpModule():
     global DESKTOP, WORK
@@ -105,8 +108,11 @@ class Drops:
         expected = [block for block in console_blocks(ARGS.dumpscan, folder)
                     if block[0] not in left_out]
         actual = blocks_of(text)
-        self.assertEqual(sorted(actual), sorted(expected), 'the page said: ' +
-                         ' '.join((self.browser.summary(), self.browser.notice())))
+        missing = sorted({b[0] for b in expected} - {b[0] for b in actual})
+        extra = sorted({b[0] for b in actual} - {b[0] for b in expected})
+        self.assertEqual(sorted(actual), sorted(expected), (
+            f'the page said: {self.browser.summary()} {self.browser.notice()}; '
+            f'dumps missing: {missing[:5]!r}, not the console\'s: {extra[:5]!r}'))
         names = [block[0] for block in actual]
         self.assertEqual(names, sorted(names, key=lambda name: name.encode('utf-16-be')))
 
@@ -175,8 +181,15 @@ class Drops:
         mixed = folder('mixed', mixed=True)
         nested = folder('nested', nested_only=True)
         many = folder('many', many=1000)
+        # A folder named like a dump is listed by the console program, with
+        # nothing read; a browser hands over files only. Chromium lists a
+        # folder dropped onto a page from disk only through its file system
+        # handle, which leaves out a name with a line break in it.
+        left_out = {'old.bin'}
+        if ARGS.engine == 'chromium' and self.from_disk:
+            left_out.add(NAME_WITH_LINE_BREAK)
         for name, paths, expected, left_out in (
-                ('mixed', [mixed], mixed, {'old.bin'}),
+                ('mixed', [mixed], mixed, left_out),
                 ('dumps only in sub-folders', [nested], nested, ()),
                 ('1,000 dumps', [many], many, ())):
             with self.subTest(name):
@@ -204,6 +217,7 @@ class Drops:
 
 
 class FromFileUrl(Drops, unittest.TestCase):
+    from_disk = True
     stray = {'text': 'a few words selected on another page'}
 
     def url(self):
@@ -211,6 +225,7 @@ class FromFileUrl(Drops, unittest.TestCase):
 
 
 class FromLocalServer(Drops, unittest.TestCase):
+    from_disk = False
     stray = {'link': 'https://example.invalid/dumps/valid.bin'}
 
     @classmethod
