@@ -42,13 +42,14 @@ WATCH_DRAGS = """
     if (!window.dragSeen) {
         window.dragSeen = {};
         addEventListener('dragenter', () => { ++window.dragSeen.enter; }, true);
+        addEventListener('dragover', () => { ++window.dragSeen.over; }, true);
         addEventListener('drop', (event) => {
             ++window.dragSeen.drop;
             window.dragSeen.types = Array.from(event.dataTransfer.types);
             window.dragSeen.files = event.dataTransfer.files.length;
         }, true);
     }
-    Object.assign(window.dragSeen, {enter: 0, drop: 0, types: [], files: 0});
+    Object.assign(window.dragSeen, {enter: 0, over: 0, drop: 0, types: [], files: 0});
     return true;"""
 
 
@@ -167,7 +168,7 @@ class Desktop:
                 raise AssertionError(f'the drag source did not say {word!r} within {timeout} s; '
                                      f'it said {said}')
 
-    def drag(self, offer, pump=None):
+    def drag(self, offer, pump=None, hovering=None):
         """One drag of `offer` from the source to the drop point, with
         steps and pauses that let GTK start the drag and the browser follow
         it. Gives what the source said (its last line is "end ACTION")."""
@@ -187,7 +188,21 @@ class Desktop:
             steps += ['mousemove', str(x + (to_x - x) * i // 8), str(y + (to_y - y) * i // 8),
                       'sleep', '0.06']
         steps += ['mousemove', str(to_x + 3), str(to_y + 3), 'sleep', '0.05',
-                  'mousemove', str(to_x), str(to_y), 'sleep', pause, 'mouseup', '1']
+                  'mousemove', str(to_x), str(to_y), 'sleep', pause]
+        self._xdotool(steps, pump)
+        # Released only once the browser follows the drag over the page (a
+        # browser slow under load can take the drop yet give the page nothing);
+        # it wiggles meanwhile, as a hand does.
+        deadline = time.monotonic() + 10
+        while hovering and not hovering() and time.monotonic() < deadline:
+            self._xdotool(['mousemove', str(to_x + 2), str(to_y + 2), 'sleep', '0.1',
+                           'mousemove', str(to_x), str(to_y), 'sleep', '0.1'], pump)
+        self._xdotool(['mousemove', str(to_x + 1), str(to_y + 1), 'sleep', '0.05',
+                       'mousemove', str(to_x), str(to_y), 'sleep', '0.1', 'mouseup', '1'], pump)
+        return self._expect('end', 10, pump)
+
+    @staticmethod
+    def _xdotool(steps, pump):
         xdotool = subprocess.Popen(['xdotool', *steps])
         try:
             deadline = time.monotonic() + 20
@@ -203,7 +218,6 @@ class Desktop:
                 xdotool.wait()
         if xdotool.returncode != 0:
             raise AssertionError(f'xdotool failed ({xdotool.returncode})')
-        return self._expect('end', 10, pump)
 
 
 class DropMixin:
@@ -220,7 +234,8 @@ class DropMixin:
         drop the page saw."""
         for _ in range(attempts):
             self.js(WATCH_DRAGS)
-            said = self.desktop.drag(offer, self.pump or None)
+            said = self.desktop.drag(offer, self.pump, lambda: self.js(
+                'return window.dragSeen.over > 1'))
             try:
                 return self.wait_for(lambda: self.js(
                     'return window.dragSeen.drop > 0 && window.dragSeen'), 5, 'no drop')
