@@ -73,7 +73,7 @@ clang_libcxx_leg() {
 web_leg() {
   scripts/ensure-packages.sh cmake ninja-build g++ libgtest-dev libbenchmark-dev googletest \
     emscripten nodejs chromium chromium-driver python3-selenium firefox-esr \
-    webkit2gtk-driver gir1.2-webkit2-4.1 python3-gi xvfb
+    webkit2gtk-driver gir1.2-webkit2-4.1 gir1.2-gtk-3.0 python3-gi xvfb xdotool
   command -v npm >/dev/null || scripts/ensure-packages.sh npm
   cmake --preset native
   cmake --build --preset native --target dumpscan make_samples

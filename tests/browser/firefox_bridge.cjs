@@ -5,7 +5,7 @@
 //
 //   DUMPSCAN_NODE_MODULES=DIR node firefox_bridge.cjs
 //
-// Commands: launch {profile, downloads, dark}, goto {url}, eval {script, args}
+// Commands: launch {profile, downloads, dark, headless (true unless false)}, goto {url}, eval {script, args}
 // (a function body with `arguments`, as selenium's execute_script takes;
 // its promise is awaited), files {selector, paths}, folder {selector,
 // field, folder, seconds}, click {selector}, press {selector, key} (the
@@ -98,9 +98,9 @@ const acceptUploadPrompt = `(() => {
 })()`;
 
 const commands = {
-  async launch({ profile, downloads, dark }) {
+  async launch({ profile, downloads, dark, headless = true }) {
     browser = await puppeteer.launch({
-      browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless: true,
+      browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless,
       userDataDir: profile, args: ['--remote-allow-system-access'], protocolTimeout: 120000,
       extraPrefsFirefox: {
         'browser.download.dir': downloads,

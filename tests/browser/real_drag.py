@@ -1,0 +1,410 @@
+"""Real drags from the desktop onto the page, as a file manager makes them:
+on a virtual screen, a small GTK window offers the dragged paths as
+text/uri-list, and xdotool presses on it, moves onto the browser's window in
+steps and releases. The browser takes the drop through its own drag and drop
+code, and hands the page whatever it gives pages for such a drop.
+
+The browsers run headed on that screen: Chromium (through chromedriver, with
+its DevTools protocol for a faster drop of paths through the same drop
+code), Firefox (over WebDriver BiDi, see firefox_bridge.cjs) and WebKitGTK
+(a web view in this process, read back through its own API).
+
+The drag source is this module run as a program:
+  python3 -m tests.browser.real_drag source X Y
+one JSON line a drag on its standard input ({"uris": [...]} or {"text":
+..., "link": ...}); it answers "ready", and notes "begin", "get" and
+"end ACTION" as GTK reports the drag.
+"""
+
+import json
+import os
+import pathlib
+import select
+import subprocess
+import sys
+import time
+
+from tests.browser.browser_support import (Firefox, PageBrowser, VirtualScreen, _Selenium,
+                                           node_modules, wait_until)
+
+# Where things are on the 1280 x 1024 screen: the browsers' windows at the
+# top left, the drag source at the bottom right, apart from them; the drop
+# lands well inside every browser's page area.
+SOURCE_AT = (1000, 744)
+SOURCE_SIZE = 260
+PRESS_AT = (SOURCE_AT[0] + SOURCE_SIZE // 2, SOURCE_AT[1] + SOURCE_SIZE // 2)
+DROP_AT = (400, 420)
+WINDOW_SIZE = (900, 700)
+
+# Notes what the page is handed, outside the page's own code: the drag's
+# events and, on the drop, the types and the number of files.
+WATCH_DRAGS = """
+    if (!window.dragSeen) {
+        window.dragSeen = {};
+        addEventListener('dragenter', () => { ++window.dragSeen.enter; }, true);
+        addEventListener('dragover', () => { ++window.dragSeen.over; }, true);
+        addEventListener('drop', (event) => {
+            ++window.dragSeen.drop;
+            window.dragSeen.types = Array.from(event.dataTransfer.types);
+            window.dragSeen.files = event.dataTransfer.files.length;
+        }, true);
+    }
+    Object.assign(window.dragSeen, {enter: 0, over: 0, drop: 0, types: [], files: 0});
+    return true;"""
+
+
+def run_source(x, y):
+    """The drag source's own program (a GTK main loop)."""
+    import gi
+    gi.require_version('Gtk', '3.0')
+    gi.require_version('Gdk', '3.0')
+    from gi.repository import Gdk, GLib, Gtk
+
+    URIS, TEXT = 0, 1
+    offer = {}
+    window = Gtk.Window(title='dumpscan drag source')
+    window.set_default_size(SOURCE_SIZE, SOURCE_SIZE)
+    window.move(x, y)
+    area = Gtk.EventBox()
+    area.add(Gtk.Label(label='drag me'))
+    window.add(area)
+    area.drag_source_set(Gdk.ModifierType.BUTTON1_MASK, [],
+                         Gdk.DragAction.COPY | Gdk.DragAction.MOVE | Gdk.DragAction.LINK)
+
+    def say(line):
+        sys.stdout.write(line + '\n')
+        sys.stdout.flush()
+
+    def get(widget, context, selection, info, time_):
+        say('get')
+        if info == URIS:
+            selection.set_uris(offer['uris'])
+        else:
+            selection.set_text(offer['text'], -1)
+
+    def take(channel, condition):
+        line = sys.stdin.readline()
+        if not line:
+            Gtk.main_quit()
+            return False
+        offer.clear()
+        offer.update(json.loads(line))
+        if 'uris' in offer:
+            targets = [Gtk.TargetEntry.new('text/uri-list', 0, URIS)]
+        else:
+            # A link dragged from a page: its address as a URI list and as text.
+            targets = ([Gtk.TargetEntry.new('text/uri-list', 0, URIS)] if 'link' in offer else [])
+            targets.append(Gtk.TargetEntry.new('text/plain', 0, TEXT))
+            targets.append(Gtk.TargetEntry.new('UTF8_STRING', 0, TEXT))
+            if 'link' in offer:
+                offer['uris'] = [offer['link']]
+                offer['text'] = offer['link']
+        area.drag_source_set_target_list(Gtk.TargetList.new(targets))
+        say('ready')
+        return True
+
+    area.connect('drag-begin', lambda *a: say('begin'))
+    area.connect('drag-data-get', get)
+    area.connect('drag-end', lambda widget, context: say(
+        f'end {context.get_selected_action().first_value_nick}'))
+    GLib.io_add_watch(GLib.IOChannel.unix_new(sys.stdin.fileno()), GLib.PRIORITY_DEFAULT,
+                      GLib.IOCondition.IN | GLib.IOCondition.HUP, take)
+    window.show_all()
+    say('shown')
+    Gtk.main()
+
+
+class Desktop:
+    """A virtual screen with the drag source on it. The drags are made with
+    xdotool; `pump`, when given, runs while a drag goes on (the GTK main
+    loop of a browser in this process)."""
+
+    def __init__(self, work):
+        self.screen = VirtualScreen(work)
+        os.environ['DISPLAY'] = self.screen.display
+        self.source = None
+        self.heard = b''
+        try:
+            self.source = subprocess.Popen(
+                [sys.executable, '-m', 'tests.browser.real_drag', 'source', *map(str, SOURCE_AT)],
+                stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True,
+                encoding='utf-8', bufsize=1, cwd=pathlib.Path(__file__).resolve().parents[2])
+            self._expect('shown', 30)
+        except BaseException:
+            self.stop()
+            raise
+
+    def stop(self):
+        if self.source is not None:
+            try:
+                self.source.stdin.close()
+                self.source.wait(timeout=10)
+                self.source.stdout.close()
+            except (OSError, subprocess.TimeoutExpired):
+                self.source.kill()
+                self.source.wait()
+            self.source = None
+        self.screen.stop()
+
+    def _expect(self, word, timeout, pump=None):
+        """Waits for the drag source to say `word`; gives what it said."""
+        said = []
+        deadline = time.monotonic() + timeout
+        while True:
+            while b'\n' in self.heard:
+                line, self.heard = self.heard.split(b'\n', 1)
+                said.append(line.decode())
+                if said[-1].startswith(word):
+                    return said
+            ready, _, _ = select.select([self.source.stdout], [], [], 0.01 if pump else 0.2)
+            if ready:
+                chunk = os.read(self.source.stdout.fileno(), 4096)
+                if not chunk:
+                    raise AssertionError(f'the drag source ended; it said {said}')
+                self.heard += chunk
+            elif pump:
+                pump()
+            if time.monotonic() > deadline:
+                raise AssertionError(f'the drag source did not say {word!r} within {timeout} s; '
+                                     f'it said {said}')
+
+    def drag(self, offer, pump=None, hovering=None):
+        """One drag of `offer` from the source to the drop point, with
+        steps and pauses that let GTK start the drag and the browser follow
+        it. Gives what the source said (its last line is "end ACTION")."""
+        self.source.stdin.write(json.dumps(offer) + '\n')
+        self.source.stdin.flush()
+        self._expect('ready', 10, pump)
+        # The source above any window, so the press lands on it.
+        subprocess.run(['xdotool', 'search', '--name', 'dumpscan drag source', 'windowraise'],
+                       check=False, timeout=10, stdout=subprocess.DEVNULL)
+        (x, y), (to_x, to_y) = PRESS_AT, DROP_AT
+        pause = os.environ.get('DUMPSCAN_DRAG_PAUSE', '0.15')
+        steps = ['mousemove', str(x), str(y), 'sleep', pause, 'mousedown', '1', 'sleep', pause]
+        for i in range(1, 4):  # GTK starts the drag after a few pixels
+            steps += ['mousemove', str(x - 4 * i), str(y - 4 * i), 'sleep', '0.05']
+        x, y = x - 12, y - 12
+        for i in range(1, 9):
+            steps += ['mousemove', str(x + (to_x - x) * i // 8), str(y + (to_y - y) * i // 8),
+                      'sleep', '0.06']
+        steps += ['mousemove', str(to_x + 3), str(to_y + 3), 'sleep', '0.05',
+                  'mousemove', str(to_x), str(to_y), 'sleep', pause]
+        self._xdotool(steps, pump)
+        # Released only once the browser follows the drag over the page (a
+        # browser slow under load can take the drop yet give the page nothing);
+        # it wiggles meanwhile, as a hand does.
+        deadline = time.monotonic() + 10
+        while hovering and not hovering() and time.monotonic() < deadline:
+            self._xdotool(['mousemove', str(to_x + 2), str(to_y + 2), 'sleep', '0.1',
+                           'mousemove', str(to_x), str(to_y), 'sleep', '0.1'], pump)
+        self._xdotool(['mousemove', str(to_x + 1), str(to_y + 1), 'sleep', '0.05',
+                       'mousemove', str(to_x), str(to_y), 'sleep', '0.1', 'mouseup', '1'], pump)
+        return self._expect('end', 10, pump)
+
+    @staticmethod
+    def _xdotool(steps, pump):
+        xdotool = subprocess.Popen(['xdotool', *steps])
+        try:
+            deadline = time.monotonic() + 20
+            while xdotool.poll() is None:
+                if time.monotonic() > deadline:
+                    raise AssertionError('xdotool did not end within 20 s')
+                if pump:
+                    pump()
+                time.sleep(0.01)
+        finally:
+            if xdotool.poll() is None:
+                xdotool.kill()
+                xdotool.wait()
+        if xdotool.returncode != 0:
+            raise AssertionError(f'xdotool failed ({xdotool.returncode})')
+
+
+class DropMixin:
+    """What every engine's class does with a real drag: the page's drag
+    events are watched, and a drag the page did not see is made again."""
+
+    desktop = None
+
+    def pump(self):
+        pass
+
+    def real_drop(self, offer, attempts=3):
+        """Drags `offer` onto the page; gives the watcher's notes of the
+        drop the page saw."""
+        for _ in range(attempts):
+            self.js(WATCH_DRAGS)
+            said = self.desktop.drag(offer, self.pump, lambda: self.js(
+                'return window.dragSeen.over > 1'))
+            try:
+                return self.wait_for(lambda: self.js(
+                    'return window.dragSeen.drop > 0 && window.dragSeen'), 5, 'no drop')
+            except AssertionError:
+                print(f'{self.engine}: a drag did not reach the page (the source said {said}); '
+                      'again', file=sys.stderr)
+        raise AssertionError(f'{self.engine}: {attempts} drags did not reach the page')
+
+    def wait_for(self, condition, timeout, what):
+        return wait_until(condition, timeout, what)
+
+    def drop_paths(self, paths):
+        """Real drag of `paths` (files and folders) as file:// URIs."""
+        return self.real_drop({'uris': [pathlib.Path(p).as_uri() for p in paths]})
+
+
+class HeadedChromium(DropMixin, _Selenium):
+    """Debian's Chromium with a window on the virtual screen, through
+    chromedriver; fast_drop() drops paths through the browser's own drop
+    code with the DevTools protocol, without the desktop."""
+
+    engine = 'chromium'
+
+    def __init__(self, desktop, profile):
+        from selenium import webdriver
+        from selenium.webdriver.chrome.options import Options
+        from selenium.webdriver.chrome.service import Service
+        self.desktop = desktop
+        options = Options()
+        options.binary_location = '/usr/bin/chromium'
+        for flag in ('--no-sandbox', '--ozone-platform=x11', '--disable-gpu', '--disable-quic',
+                     '--no-first-run', '--disable-background-networking',
+                     '--disable-component-update', '--disable-sync', '--disable-dev-shm-usage',
+                     f'--user-data-dir={profile}', '--window-position=0,0',
+                     f'--window-size={WINDOW_SIZE[0]},{WINDOW_SIZE[1]}'):
+            options.add_argument(flag)
+        self.driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+        self.driver.set_script_timeout(120)
+
+    def quit(self):
+        self.driver.quit()
+
+    def requests(self):
+        return []
+
+    def fast_drop(self, paths):
+        """A drop of `paths` through Chromium's own drop code, driven over
+        its DevTools protocol."""
+        self.js(WATCH_DRAGS)
+        data = {'items': [], 'files': [str(p) for p in paths], 'dragOperationsMask': 1}
+        for kind in ('dragEnter', 'dragOver', 'drop'):
+            self.driver.execute_cdp_cmd('Input.dispatchDragEvent', {
+                'type': kind, 'x': DROP_AT[0], 'y': DROP_AT[1] - 100, 'data': data})
+        return self.wait_for(lambda: self.js('return window.dragSeen.drop > 0 && window.dragSeen'),
+                             5, 'no drop')
+
+
+class HeadedFirefox(DropMixin, Firefox):
+    """Debian's firefox-esr with a window on the virtual screen, over
+    WebDriver BiDi."""
+
+    def __init__(self, desktop, profile):
+        self.desktop = desktop
+        self.downloads = pathlib.Path(profile).parent / 'downloads'
+        environment = dict(os.environ, DUMPSCAN_NODE_MODULES=str(node_modules()))
+        self.bridge = subprocess.Popen(['node', str(pathlib.Path(__file__).parent /
+                                                    'firefox_bridge.cjs')],
+                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                       env=environment, text=True, encoding='utf-8')
+        pathlib.Path(profile).mkdir(parents=True, exist_ok=True)
+        try:
+            self.version = self.call('launch', profile=str(profile),
+                                     downloads=str(self.downloads), dark=False, headless=False)
+        except BaseException:
+            self.quit()
+            raise
+        self.last_prompt = None
+
+    def requests(self):
+        return []
+
+
+class WebKitView(DropMixin, PageBrowser):
+    """WebKitGTK: a web view in a window of this process, read back with
+    its own API; its file chooser answered with the files of choose_files()."""
+
+    engine = 'webkit'
+
+    def __init__(self, desktop, profile):
+        import gi
+        gi.require_version('Gtk', '3.0')
+        gi.require_version('WebKit2', '4.1')
+        from gi.repository import GLib, Gtk, WebKit2
+        self.desktop = desktop
+        self.context = GLib.MainContext.default()
+        self.view = WebKit2.WebView()
+        self.window = Gtk.Window()
+        self.window.set_default_size(*WINDOW_SIZE)
+        self.window.move(0, 0)
+        self.window.add(self.view)
+        self.window.show_all()
+        self.chosen = []
+        self.view.connect('run-file-chooser', self._choose)
+
+    def _choose(self, view, request):
+        request.select_files([str(p) for p in self.chosen])
+        return True
+
+    def pump(self):
+        while self.context.iteration(False):
+            pass
+
+    def wait_for(self, condition, timeout, what):
+        deadline = time.monotonic() + timeout
+        while True:
+            value = condition()
+            if value:
+                return value
+            if time.monotonic() > deadline:
+                raise AssertionError(f'{what}: not within {timeout} s')
+            self.pump()
+            time.sleep(0.01)
+
+    def js(self, script, *args):
+        answer = {}
+
+        def done(view, result):
+            try:
+                value = view.evaluate_javascript_finish(result)
+                answer['value'] = value.to_string()
+            except Exception as error:  # noqa: BLE001 — shown in the failure
+                answer['error'] = str(error)
+
+        source = (f'JSON.stringify((function () {{ {script}\n}}).apply(null, '
+                  f'{json.dumps(list(args))}) ?? null)')
+        self.view.evaluate_javascript(source, -1, None, None, None, done)
+        self.wait_for(lambda: answer, 60, script)
+        if 'error' in answer:
+            raise AssertionError(f'{script}: {answer["error"]}')
+        return json.loads(answer['value'])
+
+    def goto(self, url):
+        self.view.load_uri(url)
+        self.wait_for(lambda: not self.view.is_loading(), 60, 'the page did not load')
+
+    def requests(self):
+        return []
+
+    def report_after(self, action, timeout=120):
+        before = self.shown()
+        action()
+        self.wait_for(lambda: self.shown() > before, timeout, 'no report shown')
+        return self.report()
+
+    def choose_files(self, files):
+        self.chosen = list(files)
+        return self.report_after(lambda: self.js(
+            "document.getElementById('choose-files').click(); return true"))
+
+    def quit(self):
+        self.window.destroy()
+        self.pump()
+
+
+ENGINES = {'chromium': HeadedChromium, 'firefox': HeadedFirefox, 'webkit': WebKitView}
+
+
+if __name__ == '__main__':
+    if sys.argv[1:2] == ['source'] and len(sys.argv) == 4:
+        run_source(int(sys.argv[2]), int(sys.argv[3]))
+    else:
+        sys.exit(__doc__)
