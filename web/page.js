@@ -478,11 +478,12 @@
   }
 
   // What each dropped item gives, taken in the drop event itself: the data
-  // transfer is emptied after it. The handle (where the browser has
-  // getAsFileSystemHandle) lists a folder where the entry cannot: Chromium
-  // refuses a dropped folder's entries to a page opened from disk. The
-  // entry serves where there is no handle (Firefox); a loose file comes as
-  // a File.
+  // transfer is emptied after it. A folder is listed through its entry
+  // (webkitGetAsEntry), and through its handle (getAsFileSystemHandle,
+  // where the browser has it) when the entry cannot list it: Chromium
+  // refuses a dropped folder's entries to a page opened from disk, while
+  // its handle leaves out names the entries give (a name with a line
+  // break). A loose file comes as a File.
   function takeDropped(transfer) {
     return Array.from(transfer.items).filter((item) => item.kind === 'file').map((item) => ({
       handle: item.getAsFileSystemHandle ? item.getAsFileSystemHandle().catch(() => null) : null,
@@ -511,6 +512,22 @@
     }
   }
 
+  // The files of a dropped folder `name` (each { name, path, source }) and
+  // how many sub-folders it has, from its `children`; throws when the
+  // folder cannot be listed to its end.
+  async function listFolder(name, children) {
+    const own = [];
+    let inner = 0;
+    for await (const child of children) {
+      if (child.isFolder) {
+        ++inner;
+      } else {
+        own.push({ name: child.name, path: `${name}/${child.name}`, source: child.source });
+      }
+    }
+    return { own, inner };
+  }
+
   // A dropped folder gives its own files, not its sub-folders'; dropped
   // files are taken as they are. A folder that cannot be listed (or not to
   // its end) is named in the summary; the rest of the drop is still read.
@@ -524,33 +541,29 @@
     let subfolders = 0;
     for (const item of taken) {
       const handle = item.handle ? await item.handle : null;
-      let children = null;
-      let name = '';
-      if (handle && handle.kind === 'directory') {
-        children = handleChildren(handle);
-        name = handle.name;
-      } else if (!handle && item.entry && item.entry.isDirectory) {
-        children = entryChildren(item.entry);
-        name = item.entry.name;
-      }
-      if (children) {
+      const entryFolder = item.entry && item.entry.isDirectory ? item.entry : null;
+      const handleFolder = handle && handle.kind === 'directory' ? handle : null;
+      if (entryFolder || handleFolder) {
         ++folders;
-        const own = [];
-        let inner = 0;
-        try {
-          for await (const child of children) {
-            if (child.isFolder) {
-              ++inner;
-            } else {
-              own.push({ name: child.name, path: `${name}/${child.name}`, source: child.source });
-            }
+        const name = (entryFolder || handleFolder).name;
+        const listings = [];
+        if (entryFolder) listings.push(() => entryChildren(entryFolder));
+        if (handleFolder) listings.push(() => handleChildren(handleFolder));
+        let listed = null;
+        for (const children of listings) {
+          try {
+            listed = await listFolder(name, children());
+            break;
+          } catch (error) {
+            // the next way of listing it, if there is one
           }
-        } catch (error) {
+        }
+        if (!listed) {
           unlisted.push(name);
           continue;
         }
-        candidates.push(...own);
-        subfolders += inner;
+        candidates.push(...listed.own);
+        subfolders += listed.inner;
       } else if (item.file) {
         candidates.push({ name: item.file.name, path: item.file.name, source: item.file });
       } else if (handle) {
