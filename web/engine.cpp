@@ -32,8 +32,20 @@ std::u16string_view Name(std::size_t length) {
 dumpscan::DumpFacts facts;
 std::u16string csv_text;
 
-std::u16string_view ReportLine(std::size_t i) {
-  return i < block.line_count ? dumpscan::LineText(block, i) : std::u16string_view();
+// Where the last block's lines are, for the page to read in one go: the
+// address of its text, its length in code units, then each line's offset in
+// the text, length and verdict. One call per dump, not three per line:
+// each call from the page's script into the module has a cost of its own.
+std::array<std::uint32_t, 2 + 3 * dumpscan::kMaxBlockLines> layout{};
+
+void LayOut() {
+  layout[0] = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(block.text.data()));
+  layout[1] = static_cast<std::uint32_t>(block.text.size());
+  for (std::size_t i = 0; i < block.line_count; ++i) {
+    layout[2 + 3 * i] = static_cast<std::uint32_t>(block.lines[i].offset);
+    layout[3 + 3 * i] = static_cast<std::uint32_t>(block.lines[i].length);
+    layout[4 + 3 * i] = static_cast<std::uint32_t>(block.lines[i].verdict);
+  }
 }
 
 }  // namespace
@@ -74,24 +86,20 @@ EMSCRIPTEN_KEEPALIVE int dumpscan_is_dump_name(std::size_t length) {
 /// Describes the dump named in the name buffer of which `got` bytes arrived
 /// in the bytes buffer (0 for a file that could not be read): its block of
 /// lines, as the console program prints them, is the name line, the report
-/// lines and an empty line. Returns the number of lines.
+/// lines and an empty line. Returns the number of lines; where they are is
+/// in the block layout.
 EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_describe(std::size_t name_length, std::size_t got) {
   dumpscan::DescribeDump(dumpscan::DisplayName(Name(name_length)), bytes_buffer, got, block);
+  LayOut();
   return block.line_count;
 }
 
-/// Line `i` of the last block described: its UTF-16 text (not terminated),
-/// its length in code units, and its verdict (0 none, 1 OK, 2 check failed).
-/// An `i` past the last line gives an empty text and verdict 0.
-EMSCRIPTEN_KEEPALIVE const char16_t* dumpscan_line_text(std::size_t i) {
-  return ReportLine(i).data();
-}
-EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_line_length(std::size_t i) {
-  return ReportLine(i).size();
-}
-EMSCRIPTEN_KEEPALIVE int dumpscan_line_verdict(std::size_t i) {
-  return i < block.line_count ? static_cast<int>(block.lines[i].verdict) : 0;
-}
+/// The block layout, at an address that does not change: 32-bit words
+/// giving the last block's text (its address, its length in UTF-16 code
+/// units), then for each of its lines the offset of its text in the
+/// block's text, its length and its verdict (0 none, 1 OK, 2 check failed).
+/// Valid until the next dumpscan_describe.
+EMSCRIPTEN_KEEPALIVE const std::uint32_t* dumpscan_block_layout() { return layout.data(); }
 
 /// Lays open the dump of which `got` bytes arrived in the bytes buffer (as
 /// dumpscan_describe takes them); its facts are read with dumpscan_fact.
