@@ -14,8 +14,12 @@ load is printed with each result. Not part of CTest: it takes minutes.
 Folders are made once in $BENCH_DIR (default /tmp/dumpscan-page-bench).
 Chromium's heap: used JS heap after a full collection (the report kept), and
 its peak while reading, sampled every 20 ms. Firefox and WebKit have no such
-measure a page or driver can read; their rows give times only. WebKit walks
-the folder itself (WebKitGTK's own API: its driver cannot choose a folder).
+measure a page or driver can read. For every engine, the resident memory of
+the browser's content processes (Chromium's renderers, Firefox's content
+processes, WebKit's web process), read from /proc: its growth from the
+choice to the report shown (retained), and its peak in between (the
+processes' peak resident size, reset at the choice). WebKit walks the folder
+itself (WebKitGTK's own API: its driver cannot choose a folder).
 """
 
 import argparse
@@ -84,19 +88,89 @@ def load():
     return os.getloadavg()[0]
 
 
+# What names a content process of each engine on its command line.
+CONTENT_PROCESS = {'chromium': '--type=renderer', 'firefox': '-contentproc',
+                   'webkit': 'WebKitWebProcess'}
+
+
+def content_processes(engine):
+    """The process ids of `engine`'s content processes that this benchmark
+    started (its descendants)."""
+    parent = {}
+    for entry in os.listdir('/proc'):
+        if entry.isdigit():
+            try:
+                stat = pathlib.Path(f'/proc/{entry}/stat').read_text()
+            except OSError:
+                continue
+            parent[int(entry)] = int(stat.rsplit(')', 1)[1].split()[1])
+    mine = {os.getpid()}
+    grew = True
+    while grew:
+        grown = {pid for pid, ppid in parent.items() if ppid in mine} | mine
+        grew, mine = len(grown) > len(mine), grown
+    found = []
+    for pid in mine:
+        try:
+            command = pathlib.Path(f'/proc/{pid}/cmdline').read_bytes().replace(b'\0', b' ')
+        except OSError:
+            continue
+        if CONTENT_PROCESS[engine].encode() in command:
+            found.append(pid)
+    return found
+
+
+def resident(pids, field):
+    """The sum of a /proc status field (VmRSS, VmHWM) over `pids`, in bytes."""
+    total = 0
+    for pid in pids:
+        try:
+            for line in pathlib.Path(f'/proc/{pid}/status').read_text().splitlines():
+                if line.startswith(field + ':'):
+                    total += int(line.split()[1]) * 1024
+        except OSError:
+            pass
+    return total
+
+
+class Resident:
+    """The content processes' resident memory across one choice."""
+
+    def __init__(self, engine):
+        self.engine = engine
+
+    def start(self):
+        pids = content_processes(self.engine)
+        for pid in pids:
+            try:  # 5: reset the peak resident size to the present one
+                pathlib.Path(f'/proc/{pid}/clear_refs').write_text('5')
+            except OSError:
+                pass
+        self.before = resident(pids, 'VmRSS')
+
+    def stop(self):
+        """Retained and peak growth, in bytes."""
+        pids = content_processes(self.engine)
+        return resident(pids, 'VmRSS') - self.before, resident(pids, 'VmHWM') - self.before
+
+
 def browser_run(engine, browser, url, folder):
-    """Seconds from choice to report, and for Chromium the heap (after, peak) growth."""
+    """Seconds from choice to report, for Chromium the heap (after, peak)
+    growth, and the content processes' resident growth (after, peak)."""
     browser.open_url(url)
     heap_before = browser.heap() if engine == 'chromium' else None
     if engine == 'chromium':
         browser.js(HEAP_SAMPLER)
+    memory = Resident(engine)
+    memory.start()
     browser.choose_folder(folder, timeout=900)
+    rss = memory.stop()
     seconds = browser.measure('dumpscan-chosen', 'dumpscan-report-shown')
     if engine != 'chromium':
-        return seconds, None, None
+        return seconds, None, rss
     peak = browser.js('return window.heapPeak')
     after = browser.heap()
-    return seconds, after - heap_before, peak - heap_before
+    return seconds, (after - heap_before, peak - heap_before), rss
 
 
 class WebKitView:
@@ -109,10 +183,15 @@ class WebKitView:
         self.page = webkit_folder.Page()
 
     def run(self, url, folder):
+        """Seconds from choice to report, and the web process's resident
+        growth (after, peak)."""
         self.page.open(url)
+        memory = Resident('webkit')
+        memory.start()
         self.page.choose_folder(folder, timeout=900)
+        rss = memory.stop()
         return self.page.js("performance.measure('m', 'dumpscan-chosen', "
-                            "'dumpscan-report-shown').duration") / 1000
+                            "'dumpscan-report-shown').duration") / 1000, rss
 
     def quit(self):
         self.screen.stop()
@@ -136,7 +215,8 @@ def main():
         if not folder.exists():
             subprocess.run([str(args.make_samples), '--many', str(size), str(folder)], check=True)
     print('engine | dumps | page s (min, median) | floor s (min, median) | ratio of minima | '
-          'heap growth per dump, retained / peak (page; floor) | load')
+          'heap growth per dump, retained / peak (page; floor) | '
+          'content processes\' resident growth per dump, retained / peak (page; floor) | load')
     for engine in args.engines:
         work = pathlib.Path(tempfile.mkdtemp(prefix='dumpscan-bench-'))
         if engine == 'webkit':
@@ -149,28 +229,33 @@ def main():
                 folder = base / f'dumps-{size}'
                 times = {'page': [], 'floor': []}
                 heaps = {'page': [], 'floor': []}
+                rss = {'page': [], 'floor': []}
                 loads = []
                 for _ in range(args.rounds):
                     for kind in ('page', 'floor'):
                         loads.append(load())
                         if engine == 'webkit':
-                            times[kind].append(view.run(urls[kind], folder))
+                            seconds, grown = view.run(urls[kind], folder)
                         else:
-                            seconds, retained, peak = browser_run(engine, view, urls[kind], folder)
-                            times[kind].append(seconds)
-                            if retained is not None:
-                                heaps[kind].append((retained, peak))
-                heap = ''
-                if heaps['page']:
+                            seconds, heap, grown = browser_run(engine, view, urls[kind], folder)
+                            if heap is not None:
+                                heaps[kind].append(heap)
+                        times[kind].append(seconds)
+                        rss[kind].append(grown)
+
+                def per_dump(samples):
                     def per(kind):
-                        retained = min(h[0] for h in heaps[kind]) / size
-                        peak = min(h[1] for h in heaps[kind]) / size
-                        return f'{retained:.0f} / {peak:.0f} B'
-                    heap = f'{per("page")}; {per("floor")}'
+                        retained = min(h[0] for h in samples[kind]) / size
+                        peak = min(h[1] for h in samples[kind]) / size
+                        return f'{retained:,.0f} / {peak:,.0f} B'
+                    return f'{per("page")}; {per("floor")}' if samples['page'] else ''
+                heap = per_dump(heaps)
+                resident_growth = per_dump(rss)
                 page, flo = min(times['page']), min(times['floor'])
                 print(f'{engine} | {size:,} | {page:.3f}, {statistics.median(times["page"]):.3f} | '
                       f'{flo:.3f}, {statistics.median(times["floor"]):.3f} | {page / flo:.2f} | '
-                      f'{heap or "n/a"} | {min(loads):.1f}–{max(loads):.1f}', flush=True)
+                      f'{heap or "n/a"} | {resident_growth} | '
+                      f'{min(loads):.1f}–{max(loads):.1f}', flush=True)
         finally:
             view.quit()
 
