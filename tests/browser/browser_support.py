@@ -540,6 +540,45 @@ class VirtualScreen:
 ENGINES = {'chromium': Chromium, 'firefox': Firefox, 'webkit': WebKit}
 
 
+def test_arguments(program):
+    """The browser tests' command line, the same for every test script:
+    --engine, the page, the native programs to compare with and the sample
+    dumps; the rest is unittest's (the test cases to run). Gives (arguments,
+    unittest's arguments), every path made absolute."""
+    import argparse
+    parser = argparse.ArgumentParser(prog=program)
+    parser.add_argument('--engine', choices=sorted(ENGINES), default='chromium')
+    parser.add_argument('--page', required=True, type=pathlib.Path)
+    parser.add_argument('--dumpscan', required=True, type=pathlib.Path)
+    parser.add_argument('--make-samples', required=True, type=pathlib.Path)
+    parser.add_argument('--samples', required=True, type=pathlib.Path)
+    args, rest = parser.parse_known_args()
+    for path in (args.dumpscan, args.make_samples):
+        if not os.access(path, os.X_OK):
+            sys.exit(f'{program}: {path} is missing: the browser tests compare with '
+                     'the native build (cmake --preset native && cmake --build --preset native)')
+    for name in ('page', 'dumpscan', 'make_samples', 'samples'):
+        setattr(args, name, getattr(args, name).resolve())
+    return args, rest
+
+
+# The exit code CTest takes for a skipped test (SKIP_RETURN_CODE).
+SKIPPED = 77
+
+
+def run_tests(program, rest):
+    """Runs the test cases `rest` names and ends the process: 1 when one
+    failed, SKIPPED when every one was skipped (a case this engine cannot
+    run, its reason in the output), 0 when they passed."""
+    import unittest
+    result = unittest.main(argv=[program] + rest, verbosity=2, exit=False).result
+    if not result.wasSuccessful():
+        sys.exit(1)
+    if result.testsRun and len(result.skipped) >= result.testsRun:
+        sys.exit(SKIPPED)
+    sys.exit(0)
+
+
 def main(argv):
     import tempfile
     work = pathlib.Path(tempfile.mkdtemp(prefix='dumpscan-page-'))

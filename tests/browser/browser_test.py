@@ -18,7 +18,6 @@ Firefox and axe-core come from npm (tests/browser/npm, installed with npm ci
 into the folder DUMPSCAN_NODE_MODULES names).
 """
 
-import argparse
 import errno
 import http.server
 import os
@@ -26,14 +25,14 @@ import re
 import pathlib
 import shutil
 import socketserver
-import sys
 import tempfile
 import threading
 import time
 import unittest
 
 from tests.browser.browser_support import (ENGINES, PHONE_FIT, blocks_of, console_blocks,
-                                           wait_until, write_folder)
+                                           run_tests, test_arguments, wait_until,
+                                           write_folder)
 
 ARGS = None
 
@@ -499,24 +498,8 @@ class AccessibilityDark(Accessibility):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--engine', choices=sorted(ENGINES), default='chromium')
-    parser.add_argument('--page', required=True, type=pathlib.Path)
-    parser.add_argument('--dumpscan', required=True, type=pathlib.Path)
-    parser.add_argument('--make-samples', required=True, type=pathlib.Path)
-    parser.add_argument('--samples', required=True, type=pathlib.Path)
-    ARGS, rest = parser.parse_known_args()
-    for program in (ARGS.dumpscan, ARGS.make_samples):
-        if not os.access(program, os.X_OK):
-            sys.exit(f'browser_test.py: {program} is missing: the browser tests compare with '
-                     'the native build (cmake --preset native && cmake --build --preset native)')
-    for name in ('page', 'dumpscan', 'make_samples', 'samples'):
-        setattr(ARGS, name, getattr(ARGS, name).resolve())
-    result = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False).result
-    if not result.wasSuccessful():
-        sys.exit(1)
-    if result.skipped and len(result.skipped) >= result.testsRun:
-        sys.exit(77)  # nothing ran: CTest reports the test as skipped
+    ARGS, rest = test_arguments('browser_test.py')
+    run_tests('browser_test.py', rest)
 
 
 if __name__ == '__main__':

@@ -13,18 +13,15 @@ module reads back as the console program's report says.
                                         --samples SAMPLES [unittest arguments]
 """
 
-import argparse
 import csv
 import io
-import os
 import pathlib
 import shutil
-import sys
 import tempfile
 import unittest
 
-from tests.browser.browser_support import (ENGINES, blocks_of, console_blocks, wait_until,
-                                           write_folder)
+from tests.browser.browser_support import (ENGINES, blocks_of, console_blocks, run_tests,
+                                           test_arguments, wait_until, write_folder)
 
 ARGS = None
 
@@ -259,20 +256,8 @@ class DetailsAccessibleDark(DetailsAccessible):
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--engine', choices=sorted(ENGINES), default='chromium')
-    parser.add_argument('--page', required=True, type=pathlib.Path)
-    parser.add_argument('--dumpscan', required=True, type=pathlib.Path)
-    parser.add_argument('--make-samples', required=True, type=pathlib.Path)
-    parser.add_argument('--samples', required=True, type=pathlib.Path)
-    ARGS, rest = parser.parse_known_args()
-    for program in (ARGS.dumpscan, ARGS.make_samples):
-        if not os.access(program, os.X_OK):
-            sys.exit(f'details_test.py: {program} is missing: the browser tests compare with '
-                     'the native build (cmake --preset native && cmake --build --preset native)')
-    for name in ('page', 'dumpscan', 'make_samples', 'samples'):
-        setattr(ARGS, name, getattr(ARGS, name).resolve())
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+    ARGS, rest = test_arguments('details_test.py')
+    run_tests('details_test.py', rest)
 
 
 if __name__ == '__main__':

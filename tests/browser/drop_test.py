@@ -16,7 +16,6 @@ read any folder, so that a folder of mode 000 cannot be read by the browser.
 Exits with 77 when every test it ran was skipped.
 """
 
-import argparse
 import http.server
 import os
 import pathlib
@@ -28,7 +27,8 @@ import tempfile
 import threading
 import unittest
 
-from tests.browser.browser_support import blocks_of, console_blocks, write_folder
+from tests.browser.browser_support import (blocks_of, console_blocks, run_tests, test_arguments,
+                                           write_folder)
 from tests.browser.real_drag import ENGINES, Desktop
 
 ARGS = None
@@ -39,7 +39,6 @@ WORK = None
 WITHHELD = ('This browser did not give the page the dropped files: '
             'choose them with the buttons above.')
 
-SKIPPED = 77
 
 # How the report shows the dump named "line", line feed, "break.bin".
 NAME_WITH_LINE_BREAK = 'line\uFFFDbreak.bin'
@@ -284,25 +283,9 @@ def without_root_reading():
 
 def main():
     global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument('--engine', choices=sorted(ENGINES), required=True)
-    parser.add_argument('--page', required=True, type=pathlib.Path)
-    parser.add_argument('--dumpscan', required=True, type=pathlib.Path)
-    parser.add_argument('--make-samples', required=True, type=pathlib.Path)
-    parser.add_argument('--samples', required=True, type=pathlib.Path)
-    ARGS, rest = parser.parse_known_args()
-    for program in (ARGS.dumpscan, ARGS.make_samples):
-        if not os.access(program, os.X_OK):
-            sys.exit(f'drop_test.py: {program} is missing: the drop tests compare with '
-                     'the native build (cmake --preset native && cmake --build --preset native)')
-    for name in ('page', 'dumpscan', 'make_samples', 'samples'):
-        setattr(ARGS, name, getattr(ARGS, name).resolve())
+    ARGS, rest = test_arguments('drop_test.py')
     without_root_reading()
-    program = unittest.main(argv=[sys.argv[0]] + rest, verbosity=2, exit=False)
-    result = program.result
-    if result.wasSuccessful() and result.testsRun and len(result.skipped) == result.testsRun:
-        sys.exit(SKIPPED)
-    sys.exit(0 if result.wasSuccessful() else 1)
+    run_tests('drop_test.py', rest)
 
 
 if __name__ == '__main__':
