@@ -247,7 +247,8 @@ class DetailsOnAPhone(DetailsTest):
             self.browser.driver.set_window_size(375, 700)
         width = self.browser.js('return document.documentElement.clientWidth')
         if width > 400:
-            self.skipTest(f'{ARGS.engine} kept a window {width} pixels wide')
+            self.skipTest(f'{ARGS.engine} kept a window {width} pixels wide (in WebKit, '
+                          'browser_webkit_folder checks the details at a phone\'s width)')
 
 
 class DetailsAccessibleDark(DetailsAccessible):

@@ -9,7 +9,8 @@ WebKit leaves a folder's files whose names start with a dot out of the
 choice (Chromium, Firefox and the console program read them): the report
 must be the console program's without those, and the page must say so.
 In a window of a phone's size (375 × 667) the page scrolls only up and down
-(but for the report's own box) and every control is at least 24 × 24.
+(but for the report's own box) and every control is at least 24 × 24; a
+damaged dump's details scroll sideways in their own box.
 
   python3 -m tests.browser.webkit_folder --page dumpscan.html --dumpscan NATIVE_DUMPSCAN
                    --make-samples NATIVE_MAKE_SAMPLES --samples SAMPLES
@@ -142,6 +143,20 @@ def main():
         print('on a phone\'s screen:', fit)
         checks.append(('on a phone\'s screen nothing scrolls sideways and no control is small',
                        fit == {'width': 375, 'scroll': 0, 'outside': [], 'small': []}))
+        # A damaged dump's details there: its table scrolls sideways in its
+        # own box, the page does not.
+        page.js("document.querySelector("
+                "'button.opener[aria-label=\"Details of checksum-error.bin\"]').click(), true")
+        widths = page.js("""(() => {
+            const box = document.querySelector('.details .table-box');
+            return box && {page: document.documentElement.scrollWidth,
+                           screen: document.documentElement.clientWidth,
+                           box: box.clientWidth, table: box.scrollWidth};
+        })()""")
+        print('a dump\'s details on a phone\'s screen:', widths)
+        checks.append(('on a phone\'s screen a dump\'s details scroll in their box, not the page',
+                       bool(widths) and widths['page'] <= widths['screen'] and
+                       widths['table'] > widths['box']))
         for what, passed in checks:
             print(f'{"ok  " if passed else "FAIL"} {what}')
             failures += not passed
