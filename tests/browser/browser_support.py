@@ -574,7 +574,7 @@ def run_tests(program, rest):
     result = unittest.main(argv=[program] + rest, verbosity=2, exit=False).result
     if not result.wasSuccessful():
         sys.exit(1)
-    if result.testsRun and len(result.skipped) >= result.testsRun:
+    if result.skipped and len(result.skipped) >= result.testsRun:
         sys.exit(SKIPPED)
     sys.exit(0)
 
