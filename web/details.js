@@ -7,8 +7,10 @@
 // is opened or the CSV is asked for.
 'use strict';
 
-// Made once the engine has started.
-function dumpscanDetails(engine) {
+// Made once the engine has started, with the page's own ways into its
+// buffers: `putName(name)` writes a name, `putBytes(bytes)` the bytes read
+// and gives how many it took, `textAt(pointer, length)` reads a text back.
+function dumpscanDetails(engine, { putName, putBytes, textAt }) {
   // The engine's fact numbers (web/engine.cpp, dumpscan_fact).
   const HAS_RECORD_BLOCK = 0, HAS_COUNTER_WORD = 1, BLOCK_DISTANCE = 2, RECORDS_AGREE = 3,
         RECORD_BLOCK_END = 4, COUNTER_WORD_END = 5;
@@ -18,24 +20,6 @@ function dumpscanDetails(engine) {
   const COUNT = 30, WORD_STORED_CHECK = 31, COUNT_CHECK = 32, WORD_PASSES = 33, WORD_BYTES = 34;
 
   const fact = (field, record = 0) => engine._dumpscan_fact(field, record);
-  const text = (pointer, length) => {
-    const at = pointer >> 1;
-    const units = engine.HEAPU16.subarray(at, at + length);
-    let result = '';
-    for (let k = 0; k < units.length; k += 4096) {
-      result += String.fromCharCode.apply(null, units.subarray(k, k + 4096));
-    }
-    return result;
-  };
-  const putBytes = (bytes) => {
-    const room = engine._dumpscan_read_size();
-    engine.HEAPU8.set(bytes.subarray(0, room), engine._dumpscan_bytes_buffer());
-    return Math.min(bytes.length, room);
-  };
-  const putName = (name) => {
-    const at = engine._dumpscan_name_buffer(name.length) >> 1;
-    for (let i = 0; i < name.length; ++i) engine.HEAPU16[at + i] = name.charCodeAt(i);
-  };
 
   // Byte values as the report shows them, and nibbles as one hex digit.
   const hex = (value, digits) => value.toString(16).toUpperCase().padStart(digits, '0');
@@ -79,7 +63,7 @@ function dumpscanDetails(engine) {
         storedCheck: fact(WORD_STORED_CHECK),
         countCheck: fact(COUNT_CHECK),
         passes: fact(WORD_PASSES) === 1,
-        kilometres: text(engine._dumpscan_kilometres_text(), engine._dumpscan_kilometres_length()),
+        kilometres: textAt(engine._dumpscan_kilometres_text(), engine._dumpscan_kilometres_length()),
       };
     }
     return facts;
@@ -308,12 +292,12 @@ function dumpscanDetails(engine) {
   // ({ name, bytes }), rows ended with CR LF, all from the engine.
   function csvText(dumps) {
     const headerLength = engine._dumpscan_csv_header();
-    const parts = ['\uFEFF', text(engine._dumpscan_csv_text(), headerLength)];
+    const parts = ['\uFEFF', textAt(engine._dumpscan_csv_text(), headerLength)];
     for (const dump of dumps) {
       putName(dump.name);
       const got = putBytes(dump.bytes);
       const length = engine._dumpscan_csv_row(dump.name.length, got);
-      parts.push(text(engine._dumpscan_csv_text(), length));
+      parts.push(textAt(engine._dumpscan_csv_text(), length));
     }
     return parts.join('');
   }

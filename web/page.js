@@ -51,6 +51,15 @@
     for (let i = 0; i < name.length; ++i) heap[at + i] = name.charCodeAt(i);
   }
 
+  // Writes the bytes read at the dump offset (at most readSize) where the
+  // engine takes them; gives how many it took.
+  const bytesBuffer = engine._dumpscan_bytes_buffer();
+  function putBytes(bytes) {
+    const got = Math.min(bytes.length, readSize);
+    engine.HEAPU8.set(bytes.subarray(0, got), bytesBuffer);
+    return got;
+  }
+
   function textAt(pointer, length) {
     const at = pointer >> 1;
     const units = engine.HEAPU16.subarray(at, at + length);
@@ -78,17 +87,16 @@
   // 0 none, 1 OK, 2 a failed check. One call into the engine describes the
   // dump; its block's text is then read at once and cut into lines where
   // the block layout says.
-  const bytesBuffer = engine._dumpscan_bytes_buffer();
   const layout = engine._dumpscan_block_layout() >> 2;
   function describe(name, bytes) {
     putName(name);
-    engine.HEAPU8.set(bytes, bytesBuffer);
-    const count = engine._dumpscan_describe(name.length, bytes.length);
+    const count = engine._dumpscan_describe(name.length, putBytes(bytes));
     const words = engine.HEAPU32;
     const text = textAt(words[layout], words[layout + 1]);
     const lines = new Array(count);
     for (let i = 0, at = layout + 2; i < count; ++i, at += 3) {
-      lines[i] = { text: text.substr(words[at], words[at + 1]), verdict: words[at + 2] };
+      const from = words[at];
+      lines[i] = { text: text.slice(from, from + words[at + 1]), verdict: words[at + 2] };
     }
     return lines;
   }
@@ -304,7 +312,7 @@
 
   // A dump's details and the report as CSV (details.js): opened from the
   // button before each dump's name, worked out only then.
-  const details = dumpscanDetails(engine);
+  const details = dumpscanDetails(engine, { putName, putBytes, textAt });
   details.watch(report, shownDump);
 
   function setActions(enabled) {

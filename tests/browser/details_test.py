@@ -239,8 +239,7 @@ class DetailsOnAPhone(DetailsTest):
     def phone_sized(self):
         """The page as a phone 375 CSS pixels wide shows it."""
         if ARGS.engine == 'chromium':
-            self.browser.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
-                'width': 375, 'height': 700, 'deviceScaleFactor': 1, 'mobile': True})
+            self.browser.emulate(375, 700)
         elif ARGS.engine == 'firefox':
             self.browser.call('viewport', width=375, height=700)
         else:

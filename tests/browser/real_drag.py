@@ -349,15 +349,11 @@ class WebKitView(DropMixin, PageBrowser):
             pass
 
     def wait_for(self, condition, timeout, what):
-        deadline = time.monotonic() + timeout
-        while True:
-            value = condition()
-            if value:
-                return value
-            if time.monotonic() > deadline:
-                raise AssertionError(f'{what}: not within {timeout} s')
+        """wait_until, with the web view's events handled between tries."""
+        def pumped():
             self.pump()
-            time.sleep(0.01)
+            return condition()
+        return wait_until(pumped, timeout, what, poll=0.01)
 
     def js(self, script, *args):
         answer = {}
