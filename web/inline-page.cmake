@@ -1,16 +1,17 @@
 # Makes the one-file page: the page template with the release version, its
 # style and its script (the engine's WebAssembly as base64, the engine's
-# generated module, then the page's own code: the details, then the page) put inline, and a
+# generated module, then the page's own scripts in the order given) put inline, and a
 # Content-Security-Policy that allows exactly that style and that script by
 # their SHA-256 hashes.
 #   cmake -DTEMPLATE=page.html -DVERSION=1.2.3 -DSTYLE=page.css -DENGINE=engine.js
 #         -DENGINE_WASM=engine.wasm
-#         -DDETAILS_SCRIPT=details.js -DPAGE_SCRIPT=page.js -DOUTPUT=dumpscan.html
+#         "-DSCRIPTS=bridge.js;reading.js;details.js;report.js;choosing.js;page.js"
+#         -DOUTPUT=dumpscan.html
 #         -P inline-page.cmake
 
 cmake_policy(VERSION 3.25)
 
-foreach(variable TEMPLATE VERSION STYLE ENGINE ENGINE_WASM DETAILS_SCRIPT PAGE_SCRIPT OUTPUT)
+foreach(variable TEMPLATE VERSION STYLE ENGINE ENGINE_WASM SCRIPTS OUTPUT)
   if(NOT DEFINED ${variable})
     message(FATAL_ERROR "inline-page.cmake: ${variable} is not set")
   endif()
@@ -69,10 +70,12 @@ file(READ "${STYLE}" style)
 file(READ "${ENGINE}" engine)
 file(READ "${ENGINE_WASM}" wasm_hex HEX)
 hex_base64("${wasm_hex}" wasm_base64)
-file(READ "${DETAILS_SCRIPT}" details_script)
-file(READ "${PAGE_SCRIPT}" page_script)
 string(STRIP "${engine}" engine)
-set(script "\nconst DUMPSCAN_WASM = '${wasm_base64}';\n${engine}\n${details_script}\n${page_script}")
+set(script "\nconst DUMPSCAN_WASM = '${wasm_base64}';\n${engine}\n")
+foreach(script_file IN LISTS SCRIPTS)
+  file(READ "${script_file}" text)
+  string(APPEND script "${text}\n")
+endforeach()
 # Inline text must not end its own element early.
 if(script MATCHES "</[sS][cC][rR][iI][pP][tT]" OR style MATCHES "</[sS][tT][yY][lL][eE]")
   message(FATAL_ERROR "inline-page.cmake: the script or style holds its own end tag")
