@@ -61,10 +61,12 @@ std::vector<std::uint8_t> MakeDump(const std::array<std::uint8_t, 20>& block,
   return bytes;
 }
 
-void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
+bool WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
 }
 
 std::uint64_t WriteSparseFile(const std::filesystem::path& path,

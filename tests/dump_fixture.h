@@ -32,8 +32,9 @@ std::vector<std::uint8_t> MakeDump(const std::array<std::uint8_t, 20>& block,
                                    const std::array<std::uint8_t, 4>& word,
                                    std::size_t size = 2048);
 
-/// Writes bytes to a file, replacing it.
-void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+/// Writes bytes to a file, replacing it; false when the file could not be
+/// written whole.
+bool WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
 /// Writes `head` to a file, replacing it, and extends it with zeros to
 /// `size` bytes as a sparse file: the zeros are not written. Returns the

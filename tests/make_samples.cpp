@@ -1,13 +1,18 @@
 // Writes the bundled sample dumps, or with --check tells whether a
 // directory holds them unchanged, or with --many writes COUNT numbered dumps
-// of mixed readings for timing runs.
+// of mixed readings for timing runs (making the directory when it is not
+// there). Anything else, or a directory it cannot write, is answered on
+// standard error with a failing status: a fixture that was not written
+// must not pass for one that was.
 //   make_samples DIRECTORY
 //   make_samples --check DIRECTORY
 //   make_samples --many COUNT DIRECTORY
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "tests/dump_fixture.h"
@@ -65,18 +70,38 @@ std::vector<std::uint8_t> NumberedDump(std::uint32_t i) {
   return MakeDump(block, word);
 }
 
+constexpr int kUsageError = 2;
+
+int Usage() {
+  std::fputs("usage: make_samples DIRECTORY | --check DIRECTORY | --many COUNT DIRECTORY\n",
+             stderr);
+  return kUsageError;
+}
+
+int WriteFailed(const std::filesystem::path& path) {
+  std::fprintf(stderr, "make_samples: could not write %s\n", path.string().c_str());
+  return 1;
+}
+
+bool IsDirectory(const std::filesystem::path& directory) {
+  std::error_code error;
+  return std::filesystem::is_directory(directory, error);
+}
+
 int WriteMany(const char* count_text, const std::filesystem::path& directory) {
   char* end = nullptr;
   const unsigned long count = std::strtoul(count_text, &end, 10);
-  if (end == count_text || *end != '\0' || count > 10000000) {
+  if (end == count_text || *end != '\0' || count_text[0] == '-' || count > 10000000) {
     std::fprintf(stderr, "make_samples: bad count %s\n", count_text);
-    return 2;
+    return Usage();
   }
-  std::filesystem::create_directories(directory);
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  if (!IsDirectory(directory)) return WriteFailed(directory);
   char name[32];
   for (std::uint32_t i = 0; i < count; ++i) {
     std::snprintf(name, sizeof name, "dump-%07u.bin", static_cast<unsigned>(i));
-    WriteFile(directory / name, NumberedDump(i));
+    if (!WriteFile(directory / name, NumberedDump(i))) return WriteFailed(directory / name);
   }
   return 0;
 }
@@ -84,18 +109,22 @@ int WriteMany(const char* count_text, const std::filesystem::path& directory) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::string(argv[1]) == "--many") return WriteMany(argv[2], argv[3]);
-  const bool check = argc == 3 && std::string(argv[1]) == "--check";
-  if (argc != 2 && !check) {
-    std::fprintf(stderr, "usage: make_samples [--check] DIRECTORY | --many COUNT DIRECTORY\n");
-    return 2;
+  const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+  if (args.size() == 3 && args[0] == "--many") return WriteMany(argv[2], args[2]);
+  const bool check = args.size() == 2 && args[0] == "--check";
+  // One directory, which must be there; an option it does not know is not
+  // taken for a directory's name.
+  if (!check && (args.size() != 1 || args[0].starts_with('-'))) return Usage();
+  const std::filesystem::path directory = args.back();
+  if (!IsDirectory(directory)) {
+    std::fprintf(stderr, "make_samples: %s is not a directory\n", directory.string().c_str());
+    return Usage();
   }
-  const std::filesystem::path directory = argv[argc - 1];
   int stale = 0;
   for (const Sample& sample : Samples()) {
     const auto path = directory / sample.name;
     if (!check) {
-      WriteFile(path, sample.bytes);
+      if (!WriteFile(path, sample.bytes)) return WriteFailed(path);
     } else if (ReadFile(path) != std::string(sample.bytes.begin(), sample.bytes.end())) {
       std::fprintf(stderr, "%s differs from what make_samples writes\n", path.string().c_str());
       ++stale;
