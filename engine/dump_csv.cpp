@@ -26,15 +26,16 @@ void AppendBytes(std::span<const std::uint8_t> bytes, std::u16string& out) {
 void AppendCsvField(std::u16string_view field, std::u16string& out) {
   // The apostrophe goes inside the quotes: spreadsheets read the quotes
   // away first, then look at how the cell's text starts.
-  const bool formula_start =
-      !field.empty() && std::u16string_view(u"=+-@\t\r").find(field.front()) != std::u16string_view::npos;
+  const bool mark_as_text =
+      !field.empty() &&
+      std::u16string_view(u"=+-@\t\r'").find(field.front()) != std::u16string_view::npos;
   if (field.find_first_of(u",\"\r\n") == std::u16string_view::npos) {
-    if (formula_start) out += u'\'';
+    if (mark_as_text) out += u'\'';
     out += field;
     return;
   }
   out += u'"';
-  if (formula_start) out += u'\'';
+  if (mark_as_text) out += u'\'';
   for (const char16_t unit : field) {
     if (unit == u'"') out += u'"';
     out += unit;

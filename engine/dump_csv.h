@@ -5,7 +5,10 @@
 // rows ended with CR LF). A spreadsheet may take a cell that starts with
 // = + - @ for a formula, quoted or not, and work it out on opening (OWASP's
 // list of such starts adds a tab and CR): a name that starts so is written
-// with an apostrophe before it, so that it stays text.
+// with an apostrophe before it, so that it stays text. Some spreadsheets
+// (Gnumeric) take a leading apostrophe as that mark and hide it, others
+// (LibreOffice) show it; a name that itself starts with an apostrophe gets
+// one more, so that the hiding ones do not eat its own.
 
 #include <cstddef>
 #include <cstdint>
@@ -43,8 +46,8 @@ void AppendCsvRow(std::u16string_view name, std::span<const std::uint8_t, kDumpB
 
 /// Appends the text `field` as one CSV field: with an apostrophe before it
 /// when it starts with =, +, -, @, a tab or CR (a formula's start to a
-/// spreadsheet); then quoted, quotes doubled, when it holds a comma, a
-/// quote, CR or LF.
+/// spreadsheet) or an apostrophe (which a spreadsheet may take away); then
+/// quoted, quotes doubled, when it holds a comma, a quote, CR or LF.
 void AppendCsvField(std::u16string_view field, std::u16string& out);
 
 }  // namespace dumpscan

@@ -57,8 +57,9 @@ TEST(DumpCsvTest, RowsForEachKindOfDump) {
             u"'-5.bin,,could not be read,,could not be read,,\r\n");
 }
 
-// What a spreadsheet would take for a formula starts with an apostrophe;
-// quoting is as before, the apostrophe inside the quotes.
+// What a spreadsheet would take for a formula, or would take an apostrophe
+// from, starts with an apostrophe; quoting is as before, the apostrophe
+// inside the quotes.
 TEST(DumpCsvTest, FieldsQuotedAndKeptFromFormulas) {
   const std::vector<std::pair<std::u16string_view, std::u16string_view>> cases = {
       {u"plain name.bin", u"plain name.bin"},
@@ -80,7 +81,9 @@ TEST(DumpCsvTest, FieldsQuotedAndKeptFromFormulas) {
       // Only the first character counts.
       {u"a=1+1.bin", u"a=1+1.bin"},
       {u"x-5.bin", u"x-5.bin"},
-      {u"'quoted.bin", u"'quoted.bin"},
+      // An apostrophe of its own is kept from the spreadsheets that hide one.
+      {u"'quoted.bin", u"''quoted.bin"},
+      {u"'", u"''"},
       {u"\uFF1D1+1.bin", u"\uFF1D1+1.bin"},
   };
   for (const auto& [field, expected] : cases) {
