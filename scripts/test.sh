@@ -74,7 +74,7 @@ clang_libcxx_leg() {
 # The web page: built with emscripten, the engine's tests under node, the
 # page in headless Chromium, headless Firefox and WebKit (on a virtual
 # screen) compared with the native program, which this leg builds first
-# (only its program and fixture writer) so that it stands alone. Firefox's
+# (only its program, fixture writer and CSV writer) so that it stands alone. Firefox's
 # driver and the accessibility checker come from npm, pinned by
 # tests/browser/npm's lock file, into the build tree.
 web_leg() {
@@ -83,7 +83,7 @@ web_leg() {
     webkit2gtk-driver gir1.2-webkit2-4.1 gir1.2-gtk-3.0 python3-gi xvfb xdotool
   command -v npm >/dev/null || scripts/ensure-packages.sh npm
   cmake --preset native
-  cmake --build --preset native --target dumpscan make_samples
+  cmake --build --preset native --target dumpscan make_samples write_csv
   mkdir -p build/web/npm
   cp tests/browser/npm/package.json tests/browser/npm/package-lock.json build/web/npm/
   (cd build/web/npm && npm ci --ignore-scripts --no-audit --no-fund)

@@ -84,7 +84,6 @@ int main(int argc, char** argv) {
       std::ifstream file(dump.path, std::ios::binary);
       readable = file.is_open();
       if (readable && file.seekg(dumpscan::kRecordBlockOffset)) {
-        // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): bytes read as char
         file.read(reinterpret_cast<char*>(bytes.data()), bytes.size());
         got = static_cast<std::size_t>(file.gcount());
       }

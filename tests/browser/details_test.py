@@ -6,7 +6,9 @@ damaged records' bytes are marked in the report line while the report's
 text, Copy and Save stay as they were, the page passes axe-core with a
 dump open in light and dark, a phone-sized screen scrolls the table inside
 its box and not the page, and "Save as CSV" gives a table that Python's csv
-module reads back as the console program's report says.
+module reads back as the console program's report says, and that is byte
+for byte what the native write_csv writes for the same folder (the CSV
+that tests/spreadsheet_test.py opens in LibreOffice and Gnumeric).
 
   python3 -m tests.browser.details_test --engine chromium|firefox|webkit --page dumpscan.html
                                         --dumpscan NATIVE_DUMPSCAN --make-samples NATIVE_MAKE_SAMPLES
