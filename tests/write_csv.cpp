@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
       std::ifstream file(dump.path, std::ios::binary);
       readable = file.is_open();
       if (readable && file.seekg(dumpscan::kRecordBlockOffset)) {
-        file.read(reinterpret_cast<char*>(bytes.data()), bytes.size());
+        file.read(reinterpret_cast<char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
         got = static_cast<std::size_t>(file.gcount());
       }
     }
