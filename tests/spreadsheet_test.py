@@ -121,7 +121,8 @@ def convert(work, csv_path):
     # English (US) numbers: the settings of LibreOffice's import dialog for
     # this file, which the headless import needs given (without them it
     # reads the byte-order mark as text).
-    subprocess.run(['soffice', '--headless', f'-env:UserInstallation={(work / "lo-profile").as_uri()}',
+    profile = (work / 'lo-profile').as_uri()
+    subprocess.run(['soffice', '--headless', f'-env:UserInstallation={profile}',
                     '--infilter=CSV:44,34,76,1,,1033', '--convert-to', 'xlsx',
                     '--outdir', str(lo_out), str(csv_path)],
                    check=True, timeout=180, stdout=subprocess.DEVNULL,
