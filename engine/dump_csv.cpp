@@ -24,11 +24,18 @@ void AppendBytes(std::span<const std::uint8_t> bytes, std::u16string& out) {
 }  // namespace
 
 void AppendCsvField(std::u16string_view field, std::u16string& out) {
+  // The apostrophe goes inside the quotes: spreadsheets read the quotes
+  // away first, then look at how the cell's text starts.
+  const bool mark_as_text =
+      !field.empty() &&
+      std::u16string_view(u"=+-@\t\r'").find(field.front()) != std::u16string_view::npos;
   if (field.find_first_of(u",\"\r\n") == std::u16string_view::npos) {
+    if (mark_as_text) out += u'\'';
     out += field;
     return;
   }
   out += u'"';
+  if (mark_as_text) out += u'\'';
   for (const char16_t unit : field) {
     if (unit == u'"') out += u'"';
     out += unit;
@@ -44,9 +51,19 @@ void AppendCsvHeader(std::u16string& out) {
 }
 
 void AppendCsvRow(std::u16string_view name, std::span<const std::uint8_t, kDumpBytesSize> bytes,
-                  std::size_t got, std::u16string& out) {
-  const DumpFacts facts = DumpFactsOf(bytes, got);
+                  std::size_t got, bool readable, std::u16string& out) {
   AppendCsvField(name, out);
+  if (!readable) {
+    // Neither form was looked at: no distance, no bytes.
+    out += u",,";
+    out += kUnreadVerdict;
+    out += u",,";
+    out += kUnreadVerdict;
+    out += u",,";
+    out += kRowEnd;
+    return;
+  }
+  const DumpFacts facts = DumpFactsOf(bytes, got);
   // Each form: its distance (empty without one), then its verdict.
   out += u',';
   if (facts.has_record_block && facts.record_block.distance >= 0) {

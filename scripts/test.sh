@@ -46,6 +46,13 @@ leg() {
   fi
 }
 
+# The native build; its CSV is opened in LibreOffice and Gnumeric and read
+# back with openpyxl (label spreadsheet).
+native_leg() {
+  scripts/ensure-packages.sh libreoffice-calc-nogui gnumeric python3-openpyxl
+  preset_leg native
+}
+
 windows_leg() {
   scripts/ensure-packages.sh cmake ninja-build g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 \
     googletest wine wine64 fonts-wine xvfb xauth x11-xkb-utils xdotool imagemagick x11-apps strace
@@ -67,7 +74,7 @@ clang_libcxx_leg() {
 # The web page: built with emscripten, the engine's tests under node, the
 # page in headless Chromium, headless Firefox and WebKit (on a virtual
 # screen) compared with the native program, which this leg builds first
-# (only its program and fixture writer) so that it stands alone. Firefox's
+# (only its program, fixture writer and CSV writer) so that it stands alone. Firefox's
 # driver and the accessibility checker come from npm, pinned by
 # tests/browser/npm's lock file, into the build tree.
 web_leg() {
@@ -76,7 +83,7 @@ web_leg() {
     webkit2gtk-driver gir1.2-webkit2-4.1 gir1.2-gtk-3.0 python3-gi xvfb xdotool
   command -v npm >/dev/null || scripts/ensure-packages.sh npm
   cmake --preset native
-  cmake --build --preset native --target dumpscan make_samples
+  cmake --build --preset native --target dumpscan make_samples write_csv
   mkdir -p build/web/npm
   cp tests/browser/npm/package.json tests/browser/npm/package-lock.json build/web/npm/
   (cd build/web/npm && npm ci --ignore-scripts --no-audit --no-fund)
@@ -88,7 +95,7 @@ scripts/ensure-packages.sh cmake ninja-build g++ libgtest-dev libbenchmark-dev |
 # Wine's server outlives the tests by a minute; it must not outlive the run.
 trap 'WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true; rm -f "$counts"' EXIT
 
-leg native preset_leg native
+leg native native_leg
 leg windows windows_leg
 leg asan preset_leg asan
 leg clang-libcxx clang_libcxx_leg

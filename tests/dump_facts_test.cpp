@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/dump_csv.h"
 #include "tests/dump_fixture.h"
 
 namespace dumpscan {
@@ -286,50 +285,6 @@ TEST(DumpFactsTest, AgreeWithTheReport) {
   EXPECT_GT(passed_words, 2000);
   EXPECT_LT(passed_blocks, 18000);
   EXPECT_LT(passed_words, 19000);
-}
-
-TEST(DumpCsvTest, RowsForEachKindOfDump) {
-  auto broken_block = fixture::EncodeRecordBlock(123456);
-  broken_block[1] ^= 0x01;
-  auto broken_word = fixture::EncodeCounterWord(3280000);
-  broken_word[0] ^= 0x10;
-  const std::u16string kValidBytes = u"3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E";
-  std::u16string csv;
-  AppendCsvHeader(csv);
-  AppendCsvRow(u"valid.bin",
-               DumpBytes(fixture::EncodeRecordBlock(123456), fixture::EncodeCounterWord(12345600)),
-               24, csv);
-  AppendCsvRow(u"checksum-error.bin", DumpBytes(broken_block, broken_word), 24, csv);
-  AppendCsvRow(u"short.bin", DumpBytes(fixture::EncodeRecordBlock(2), Word{}), 22, csv);
-  AppendCsvRow(u"empty.bin", Bytes{}, 0, csv);
-  EXPECT_EQ(csv,
-            u"name,record block km,record block verdict,counter word km,counter word verdict,"
-            u"record block bytes,counter word bytes\r\n"
-            u"valid.bin,123456,CRC/Parity OK,123456.00,CRC OK," +
-                kValidBytes +
-                u",A0 BC 61 00\r\n"
-                u"checksum-error.bin,,Crc And/Or Parity Error,,Crc And/Or Parity Error,"
-                u"3C 49 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E 3C 48 F0 3E,E0 32 0C 80\r\n"
-                u"short.bin,2,CRC/Parity OK,,missing,"
-                u"00 06 F0 80 00 06 F0 80 00 06 F0 80 00 06 F0 80 00 06 F0 80,\r\n"
-                u"empty.bin,,missing,,missing,,\r\n");
-}
-
-TEST(DumpCsvTest, FieldsQuotedOnlyWhenTheyMustBe) {
-  const std::vector<std::pair<std::u16string, std::u16string>> cases = {
-      {u"plain name.bin", u"plain name.bin"},
-      {u"a,b.bin", u"\"a,b.bin\""},
-      {u"say \"hi\".bin", u"\"say \"\"hi\"\".bin\""},
-      {u"two\nlines.bin", u"\"two\nlines.bin\""},
-      {u"cr\r.bin", u"\"cr\r.bin\""},
-      {u"\u00e9t\u00e9 \U0001F600.bin", u"\u00e9t\u00e9 \U0001F600.bin"},
-      {u"", u""},
-  };
-  for (const auto& [field, expected] : cases) {
-    std::u16string out = u"x";
-    AppendCsvField(field, out);
-    EXPECT_EQ(out, u"x" + expected);
-  }
 }
 
 }  // namespace

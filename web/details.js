@@ -289,14 +289,14 @@ function dumpscanDetails(engine, { putName, putBytes, textAt }) {
   }
 
   // The report as CSV: a byte-order mark, the header and a row per dump
-  // ({ name, bytes }), rows ended with CR LF, all from the engine.
+  // ({ name, bytes, readable }), rows ended with CR LF, all from the engine.
   function csvText(dumps) {
     const headerLength = engine._dumpscan_csv_header();
     const parts = ['\uFEFF', textAt(engine._dumpscan_csv_text(), headerLength)];
     for (const dump of dumps) {
       putName(dump.name);
       const got = putBytes(dump.bytes);
-      const length = engine._dumpscan_csv_row(dump.name.length, got);
+      const length = engine._dumpscan_csv_row(dump.name.length, got, dump.readable ? 1 : 0);
       parts.push(textAt(engine._dumpscan_csv_text(), length));
     }
     return parts.join('');

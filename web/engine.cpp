@@ -205,10 +205,13 @@ EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_csv_header() {
 
 /// The CSV row (with its CR LF) of the dump named in the name buffer of
 /// which `got` bytes arrived in the bytes buffer, as the CSV text; returns
-/// its length.
-EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_csv_row(std::size_t name_length, std::size_t got) {
+/// its length. `readable` is 0 for a file that could not be read (its row
+/// says so), 1 otherwise.
+EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_csv_row(std::size_t name_length, std::size_t got,
+                                                  int readable) {
   csv_text.clear();
-  dumpscan::AppendCsvRow(dumpscan::DisplayName(Name(name_length)), bytes_buffer, got, csv_text);
+  dumpscan::AppendCsvRow(dumpscan::DisplayName(Name(name_length)), bytes_buffer, got,
+                         readable != 0, csv_text);
   return csv_text.size();
 }
 

@@ -6,7 +6,9 @@ damaged records' bytes are marked in the report line while the report's
 text, Copy and Save stay as they were, the page passes axe-core with a
 dump open in light and dark, a phone-sized screen scrolls the table inside
 its box and not the page, and "Save as CSV" gives a table that Python's csv
-module reads back as the console program's report says.
+module reads back as the console program's report says, and that is byte
+for byte what the native write_csv writes for the same folder (the CSV
+that tests/spreadsheet_test.py opens in LibreOffice and Gnumeric).
 
   python3 -m tests.browser.details_test --engine chromium|firefox|webkit --page dumpscan.html
                                         --dumpscan NATIVE_DUMPSCAN --make-samples NATIVE_MAKE_SAMPLES
@@ -15,8 +17,10 @@ module reads back as the console program's report says.
 
 import csv
 import io
+import os
 import pathlib
 import shutil
+import subprocess
 import tempfile
 import unittest
 
@@ -85,6 +89,15 @@ DETAILS_OF = """
           Array.from(tr.cells, (cell) => cell.textContent)) : [],
       marked: line ? Array.from(line.querySelectorAll('mark'), (m) => m.textContent) : [],
     };"""
+
+
+def _refused(path):
+    """Whether reading `path` is refused."""
+    try:
+        with open(path, 'rb'):
+            return False
+    except OSError:
+        return True
 
 
 class DetailsTest(unittest.TestCase):
@@ -205,6 +218,45 @@ class Details(DetailsTest):
         self.assertEqual([row[0] for row in rows[1:]], sorted(SENTENCES))
         self.assertEqual(sorted(rows[1:]), sorted(expected[1:]))
         self.assertEqual(len(rows), len(blocks_of(text)) + 1)
+
+        # The page's CSV of a folder is byte for byte what write_csv (the
+        # native writer whose CSV csv_in_spreadsheets opens in LibreOffice
+        # and Gnumeric) writes for it: names a spreadsheet would take for
+        # formulas, a comma and a quote, too short, damaged and good dumps,
+        # and a file of mode 000 (refused to the browser and the writer
+        # alike, unless both run as a user who reads every file).
+        (self.browser.downloads / 'report.csv').unlink()
+        folder = self.work / 'spreadsheet'
+        folder.mkdir()
+        kinds = {path.name: path.read_bytes() for path in self.samples.iterdir()}
+        names = {'=1+1.bin': 'valid.bin', '=HYPERLINK("x";"y").bin': 'valid.bin',
+                 '+49.bin': 'valid.bin', '-5.bin': 'checksum-error.bin',
+                 '@SUM(A1).bin': 'averaged.bin', "'quoted.bin": 'valid.bin',
+                 'a,b "c".bin': 'parity-error.bin', 'Zähler-é.bin': 'valid.bin',
+                 'short.bin': 'short.bin', 'valid.bin': 'valid.bin',
+                 'checksum-error.bin': 'checksum-error.bin', 'locked.bin': 'valid.bin'}
+        for name, kind in names.items():
+            (folder / name).write_bytes(kinds[kind])
+        (folder / 'tiny.bin').write_bytes(kinds['valid.bin'][:100])
+        (folder / 'locked.bin').chmod(0)
+        # A file the system refuses to read even to root, where there is
+        # one: a write-only attribute of sysfs (which only writing would
+        # act on), through a link named like a dump.
+        refused = next((path for path in sorted(pathlib.Path('/sys/bus').glob('*/drivers_probe'))
+                        if not os.access(path, os.R_OK) or _refused(path)), None)
+        if refused:
+            (folder / 'refused.bin').symlink_to(refused)
+        self.browser.open_file(ARGS.page)
+        self.browser.choose_files(sorted(folder.iterdir()))
+        self.browser.click('save-csv')
+        saved = self.browser.download('report.csv')
+        written = self.work / 'written.csv'
+        subprocess.run([str(ARGS.make_samples.parent / 'write_csv'), str(folder), str(written)],
+                       check=True, timeout=60)
+        self.assertEqual(saved, written.read_bytes())
+        self.assertIn(b"\r\n'=1+1.bin,", saved)
+        if refused:
+            self.assertIn(b'\r\nrefused.bin,,could not be read,,could not be read,,\r\n', saved)
 
 
 class DetailsAccessible(DetailsTest):
