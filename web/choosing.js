@@ -156,11 +156,13 @@ function dumpscanChoosing(bridge, reading, view, $) {
 
   // The files of a dropped folder `name` (each { name, path, source }) and
   // how many sub-folders it has, from its `children`; throws when the
-  // folder cannot be listed to its end.
-  async function listFolder(name, children) {
+  // folder cannot be listed to its end. Stops listing (and gives what it
+  // has) once `signal` stops the choice.
+  async function listFolder(name, children, signal) {
     const own = [];
     let inner = 0;
     for await (const child of children) {
+      if (signal.aborted) break;
       if (child.isFolder) {
         ++inner;
       } else {
@@ -175,13 +177,15 @@ function dumpscanChoosing(bridge, reading, view, $) {
   // its end) is named in the summary; the rest of the drop is still read.
   // Dumps in a dropped folder's sub-folders are not counted (that would
   // walk them all); that there are sub-folders is said when no dump is
-  // found.
-  async function droppedChoice(taken) {
+  // found. A choice stopped meanwhile lists no further (what it gives is
+  // not read).
+  async function droppedChoice(taken, signal) {
     const candidates = [];
     const unlisted = [];
     let folders = 0;
     let subfolders = 0;
     for (const item of taken) {
+      if (signal.aborted) break;
       const handle = item.handle ? await item.handle : null;
       const entryFolder = item.entry && item.entry.isDirectory ? item.entry : null;
       const handleFolder = handle && handle.kind === 'directory' ? handle : null;
@@ -194,7 +198,7 @@ function dumpscanChoosing(bridge, reading, view, $) {
         let listed = null;
         for (const children of listings) {
           try {
-            listed = await listFolder(name, children());
+            listed = await listFolder(name, children(), signal);
             break;
           } catch (error) {
             // the next way of listing it, if there is one
@@ -204,7 +208,9 @@ function dumpscanChoosing(bridge, reading, view, $) {
           unlisted.push(name);
           continue;
         }
-        candidates.push(...listed.own);
+        // One by one: spreading a folder's files into one call overflows
+        // the stack past about 200,000 of them.
+        for (const file of listed.own) candidates.push(file);
         subfolders += listed.inner;
       } else if (item.file) {
         candidates.push({ name: item.file.name, path: item.file.name, source: item.file });
@@ -232,7 +238,8 @@ function dumpscanChoosing(bridge, reading, view, $) {
     const kind = dropKind(event.dataTransfer);
     if (kind === 'files') {
       const taken = takeDropped(event.dataTransfer);
-      readChoice(startChoice('Reading the dropped files…'), () => droppedChoice(taken));
+      const signal = startChoice('Reading the dropped files…');
+      readChoice(signal, () => droppedChoice(taken, signal));
     } else if (kind === 'withheld') {
       startChoice('');
       view.finish('This browser did not give the page the dropped files: ' +
