@@ -100,7 +100,8 @@ function dumpscanChoosing(bridge, reading, view, $) {
   // What a drop carries. Chromium and Firefox list "Files" in its types and
   // give file items for files from the desktop; a link or a picture dragged
   // from a web page carries its address in text/uri-list (and a picture may
-  // come as a file too): a web address there means it came from a page.
+  // come as a file too): a web address there means it came from a page, and
+  // a file: address given with no file is a link to a file, not the file.
   // WebKit on Linux gives a page no files from a drop: a file drag there
   // carries text/uri-list (and text/html) whose text it keeps from the
   // page, and no text/plain, which a dragged link or selection always has.
@@ -114,7 +115,8 @@ function dumpscanChoosing(bridge, reading, view, $) {
       : [];
     if (uris.some((uri) => !/^file:/i.test(uri))) return 'other';
     if (Array.from(transfer.items || []).some((item) => item.kind === 'file')) return 'files';
-    if (types.includes('Files') || uris.length > 0) return 'withheld';
+    if (types.includes('Files')) return 'withheld';
+    if (uris.length > 0) return 'other';
     if (types.includes('text/uri-list') && !types.includes('text/plain')) return 'withheld';
     return 'other';
   }
@@ -223,16 +225,24 @@ function dumpscanChoosing(bridge, reading, view, $) {
   }
 
   // Anywhere on the page takes a drop, so a missed target never makes the
-  // browser open what was dropped instead.
-  document.addEventListener('dragover', (event) => {
+  // browser open or insert what was dropped instead: the window hears each
+  // drag event first (the capture phase), before the report's text or a
+  // details table under the pointer, and cancels the browser's own action
+  // (WebKit opens a link dropped on text unless its dragenter is cancelled
+  // too). Only dropped files start a choice; where the browser withholds
+  // them, the page says so beside the report's actions, and a report shown
+  // or a choice being read stays as it is.
+  const takeDrag = (event) => {
     event.preventDefault();
-    event.dataTransfer.dropEffect = 'copy';
+    if (event.dataTransfer) event.dataTransfer.dropEffect = 'copy';
     dropZone.classList.add('over');
-  });
-  document.addEventListener('dragleave', (event) => {
+  };
+  window.addEventListener('dragenter', takeDrag, true);
+  window.addEventListener('dragover', takeDrag, true);
+  window.addEventListener('dragleave', (event) => {
     if (event.relatedTarget === null) dropZone.classList.remove('over');
-  });
-  document.addEventListener('drop', (event) => {
+  }, true);
+  window.addEventListener('drop', (event) => {
     event.preventDefault();
     dropZone.classList.remove('over');
     const kind = dropKind(event.dataTransfer);
@@ -241,11 +251,10 @@ function dumpscanChoosing(bridge, reading, view, $) {
       const signal = startChoice('Reading the dropped files…');
       readChoice(signal, () => droppedChoice(taken, signal));
     } else if (kind === 'withheld') {
-      startChoice('');
-      view.finish('This browser did not give the page the dropped files: ' +
-             'choose them with the buttons above.');
+      view.tell('This browser did not give the page the dropped files: ' +
+                'choose them with the buttons above.');
     }
-  });
+  }, true);
 
   $('choose-folder').addEventListener('click', () => folderInput.click());
   $('choose-files').addEventListener('click', () => filesInput.click());
