@@ -228,8 +228,8 @@ function dumpscanChoosing(bridge, reading, view, $) {
   // browser open or insert what was dropped instead: the window hears each
   // drag event first (the capture phase), before the report's text or a
   // details table under the pointer, and cancels the browser's own action
-  // (WebKit opens a link dropped on text unless its dragenter is cancelled
-  // too). Only dropped files start a choice; where the browser withholds
+  // on dragenter as well as dragover and drop, so that the whole page is a
+  // drop target. Only dropped files start a choice; where the browser withholds
   // them, the page says so beside the report's actions, and a report shown
   // or a choice being read stays as it is.
   const takeDrag = (event) => {
