@@ -100,7 +100,8 @@ function dumpscanChoosing(bridge, reading, view, $) {
   // What a drop carries. Chromium and Firefox list "Files" in its types and
   // give file items for files from the desktop; a link or a picture dragged
   // from a web page carries its address in text/uri-list (and a picture may
-  // come as a file too): a web address there means it came from a page.
+  // come as a file too): a web address there means it came from a page, and
+  // a file: address given with no file is a link to a file, not the file.
   // WebKit on Linux gives a page no files from a drop: a file drag there
   // carries text/uri-list (and text/html) whose text it keeps from the
   // page, and no text/plain, which a dragged link or selection always has.
@@ -114,7 +115,8 @@ function dumpscanChoosing(bridge, reading, view, $) {
       : [];
     if (uris.some((uri) => !/^file:/i.test(uri))) return 'other';
     if (Array.from(transfer.items || []).some((item) => item.kind === 'file')) return 'files';
-    if (types.includes('Files') || uris.length > 0) return 'withheld';
+    if (types.includes('Files')) return 'withheld';
+    if (uris.length > 0) return 'other';
     if (types.includes('text/uri-list') && !types.includes('text/plain')) return 'withheld';
     return 'other';
   }
@@ -156,11 +158,13 @@ function dumpscanChoosing(bridge, reading, view, $) {
 
   // The files of a dropped folder `name` (each { name, path, source }) and
   // how many sub-folders it has, from its `children`; throws when the
-  // folder cannot be listed to its end.
-  async function listFolder(name, children) {
+  // folder cannot be listed to its end. Stops listing (and gives what it
+  // has) once `signal` stops the choice.
+  async function listFolder(name, children, signal) {
     const own = [];
     let inner = 0;
     for await (const child of children) {
+      if (signal.aborted) break;
       if (child.isFolder) {
         ++inner;
       } else {
@@ -175,13 +179,15 @@ function dumpscanChoosing(bridge, reading, view, $) {
   // its end) is named in the summary; the rest of the drop is still read.
   // Dumps in a dropped folder's sub-folders are not counted (that would
   // walk them all); that there are sub-folders is said when no dump is
-  // found.
-  async function droppedChoice(taken) {
+  // found. A choice stopped meanwhile lists no further (what it gives is
+  // not read).
+  async function droppedChoice(taken, signal) {
     const candidates = [];
     const unlisted = [];
     let folders = 0;
     let subfolders = 0;
     for (const item of taken) {
+      if (signal.aborted) break;
       const handle = item.handle ? await item.handle : null;
       const entryFolder = item.entry && item.entry.isDirectory ? item.entry : null;
       const handleFolder = handle && handle.kind === 'directory' ? handle : null;
@@ -194,7 +200,7 @@ function dumpscanChoosing(bridge, reading, view, $) {
         let listed = null;
         for (const children of listings) {
           try {
-            listed = await listFolder(name, children());
+            listed = await listFolder(name, children(), signal);
             break;
           } catch (error) {
             // the next way of listing it, if there is one
@@ -204,7 +210,9 @@ function dumpscanChoosing(bridge, reading, view, $) {
           unlisted.push(name);
           continue;
         }
-        candidates.push(...listed.own);
+        // One by one: spreading a folder's files into one call overflows
+        // the stack past about 200,000 of them.
+        for (const file of listed.own) candidates.push(file);
         subfolders += listed.inner;
       } else if (item.file) {
         candidates.push({ name: item.file.name, path: item.file.name, source: item.file });
@@ -217,28 +225,36 @@ function dumpscanChoosing(bridge, reading, view, $) {
   }
 
   // Anywhere on the page takes a drop, so a missed target never makes the
-  // browser open what was dropped instead.
-  document.addEventListener('dragover', (event) => {
+  // browser open or insert what was dropped instead: the window hears each
+  // drag event first (the capture phase), before the report's text or a
+  // details table under the pointer, and cancels the browser's own action
+  // on dragenter as well as dragover and drop, so that the whole page is a
+  // drop target. Only dropped files start a choice; where the browser withholds
+  // them, the page says so beside the report's actions, and a report shown
+  // or a choice being read stays as it is.
+  const takeDrag = (event) => {
     event.preventDefault();
-    event.dataTransfer.dropEffect = 'copy';
+    if (event.dataTransfer) event.dataTransfer.dropEffect = 'copy';
     dropZone.classList.add('over');
-  });
-  document.addEventListener('dragleave', (event) => {
+  };
+  window.addEventListener('dragenter', takeDrag, true);
+  window.addEventListener('dragover', takeDrag, true);
+  window.addEventListener('dragleave', (event) => {
     if (event.relatedTarget === null) dropZone.classList.remove('over');
-  });
-  document.addEventListener('drop', (event) => {
+  }, true);
+  window.addEventListener('drop', (event) => {
     event.preventDefault();
     dropZone.classList.remove('over');
     const kind = dropKind(event.dataTransfer);
     if (kind === 'files') {
       const taken = takeDropped(event.dataTransfer);
-      readChoice(startChoice('Reading the dropped files…'), () => droppedChoice(taken));
+      const signal = startChoice('Reading the dropped files…');
+      readChoice(signal, () => droppedChoice(taken, signal));
     } else if (kind === 'withheld') {
-      startChoice('');
-      view.finish('This browser did not give the page the dropped files: ' +
-             'choose them with the buttons above.');
+      view.tell('This browser did not give the page the dropped files: ' +
+                'choose them with the buttons above.');
     }
-  });
+  }, true);
 
   $('choose-folder').addEventListener('click', () => folderInput.click());
   $('choose-files').addEventListener('click', () => filesInput.click());

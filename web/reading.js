@@ -60,29 +60,35 @@ function dumpscanReading({ readOffset, readSize, readEnd }) {
   // the end of that range and the stream then dropped, so the rest of a
   // file is never read, however large. (In Chromium this is several times
   // faster than File.slice, which asks for the file's size first: a
-  // thousand dumps take a third of the time.) A stopped choice cancels the
-  // stream, so a read that never comes back holds nothing.
+  // thousand dumps take a third of the time.) A stopped choice reads on no
+  // further, wherever it is stopped: getting the file from a handle or an
+  // entry, or streaming it (the stream is cancelled, so a read that never
+  // comes back holds nothing). What a stopped read gives is not used.
   async function readDump(source, signal) {
+    if (signal.aborted) return null;
     const head = new Uint8Array(readEnd);
     let got = 0;
+    let reader = null;
+    const cancel = () => {
+      if (reader) reader.cancel().catch(() => {});
+    };
+    signal.addEventListener('abort', cancel);
     try {
-      const reader = (await fileOf(source)).stream().getReader();
-      const cancel = () => reader.cancel().catch(() => {});
-      signal.addEventListener('abort', cancel);
-      try {
-        while (got < readEnd) {
-          const { done, value } = await reader.read();
-          if (done) break;
-          const take = Math.min(value.length, readEnd - got);
-          head.set(value.subarray(0, take), got);
-          got += take;
-        }
-      } finally {
-        signal.removeEventListener('abort', cancel);
-        cancel();
+      const file = await fileOf(source);
+      if (signal.aborted) return null;
+      reader = file.stream().getReader();
+      while (got < readEnd) {
+        const { done, value } = await reader.read();
+        if (done || signal.aborted) break;
+        const take = Math.min(value.length, readEnd - got);
+        head.set(value.subarray(0, take), got);
+        got += take;
       }
     } catch (error) {
       return null;
+    } finally {
+      signal.removeEventListener('abort', cancel);
+      cancel();
     }
     return head.subarray(readOffset, Math.max(readOffset, got));
   }
@@ -97,29 +103,43 @@ function dumpscanReading({ readOffset, readSize, readEnd }) {
   // rest of the folder. `onReady(ready)` is told each time the first
   // `ready` dumps have all arrived; `onSlow(i)` every half second while
   // dump i, the next one due, has taken longer than SLOW_MS. Gives true
-  // when all have arrived, false at once when `signal` stops the choice.
+  // when all have arrived, false at once when `signal` stops the choice;
+  // fails with what `onReady` or `onSlow` throws, and reads no more.
   function readDumps(dumps, store, signal, onReady, onSlow) {
-    return new Promise((resolve) => {
+    return new Promise((resolve, reject) => {
       const n = dumps.length;
       const arrived = new Uint8Array(AHEAD);      // by i % AHEAD, for next - ready <= AHEAD
       const startedAt = new Float64Array(AHEAD);
       let next = 0;
       let ready = 0;
       let running = 0;
-      const watch = setInterval(() => {
-        if (ready < next && performance.now() - startedAt[ready % AHEAD] > SLOW_MS) onSlow(ready);
-      }, 500);
-      const end = (complete) => {
+      let ended = false;
+      const end = (complete, error) => {
+        if (ended) return;
+        ended = true;
         clearInterval(watch);
         signal.removeEventListener('abort', stopped);
-        resolve(complete);
+        if (error === undefined) resolve(complete);
+        else reject(error);
       };
+      // What the caller is told runs here: whatever it throws ends the
+      // reading with that error, never leaves it waiting for ever.
+      const told = (tell) => {
+        try {
+          tell();
+        } catch (error) {
+          end(false, error);
+        }
+      };
+      const watch = setInterval(() => told(() => {
+        if (ready < next && performance.now() - startedAt[ready % AHEAD] > SLOW_MS) onSlow(ready);
+      }), 500);
       const stopped = () => end(false);
       signal.addEventListener('abort', stopped);
 
       function arrive(i, bytes) {
         --running;
-        if (signal.aborted) return;
+        if (ended) return;
         store.put(i, bytes);
         arrived[i % AHEAD] = 1;
         if (i !== ready) {
@@ -132,11 +152,11 @@ function dumpscanReading({ readOffset, readSize, readEnd }) {
         else startMore();
       }
       function startMore() {
-        while (running < READERS && next < n && next < ready + AHEAD) {
+        while (!ended && running < READERS && next < n && next < ready + AHEAD) {
           const i = next++;
           ++running;
           startedAt[i % AHEAD] = performance.now();
-          readDump(dumps[i].source, signal).then((bytes) => arrive(i, bytes));
+          readDump(dumps[i].source, signal).then((bytes) => told(() => arrive(i, bytes)));
         }
       }
       if (n === 0) end(true);

@@ -102,6 +102,12 @@ function dumpscanReportView(bridge, details, $) {
     summary.textContent = text;
   }
 
+  // `text` beside the report's actions: something the page did not do,
+  // which leaves the report (or the choice being read) as it is.
+  function tell(text) {
+    actionStatus.textContent = text;
+  }
+
   // A choice that could not be read ends with `text`, and no report.
   function fail(text) {
     report.replaceChildren();
@@ -221,5 +227,5 @@ function dumpscanReportView(bridge, details, $) {
   });
 
   return { newReport, describeUpTo, reading, showProgress, showWaiting, showReport, clear, fail,
-           finish };
+           finish, tell };
 }

@@ -568,15 +568,51 @@ SKIPPED = 77
 
 def run_tests(program, rest):
     """Runs the test cases `rest` names and ends the process: 1 when one
-    failed, SKIPPED when every one was skipped (a case this engine cannot
-    run, its reason in the output), 0 when they passed."""
+    failed, SKIPPED when none of them ran (each skipped, or its class
+    skipped: a case this engine cannot run, its reason in the output), 0
+    when they passed, some of them skipped or not."""
     import unittest
-    result = unittest.main(argv=[program] + rest, verbosity=2, exit=False).result
+    runner = unittest.TextTestRunner(verbosity=2, resultclass=_result_class())
+    result = unittest.main(argv=[program] + rest, testRunner=runner, exit=False).result
+    sys.exit(exit_status(result))
+
+
+def _result_class():
+    """unittest's text result, also noting which tests had a sub-test that
+    passed (unittest keeps only those that failed or were skipped)."""
+    import unittest
+
+    class Result(unittest.TextTestResult):
+        def __init__(self, *args, **kwargs):
+            super().__init__(*args, **kwargs)
+            self.subtests_passed = set()
+
+        def addSubTest(self, test, subtest, outcome):
+            super().addSubTest(test, subtest, outcome)
+            if outcome is None:
+                self.subtests_passed.add(test.id())
+    return Result
+
+
+def exit_status(result):
+    """The exit status for a unittest `result` (see run_tests). A test was
+    skipped when it was skipped itself, or when it had sub-tests and every
+    one of them was skipped; a class skipped in setUpClass runs none of its
+    tests, which testsRun then leaves out."""
+    import unittest
     if not result.wasSuccessful():
-        sys.exit(1)
-    if result.skipped and len(result.skipped) >= result.testsRun:
-        sys.exit(SKIPPED)
-    sys.exit(0)
+        return 1
+    skipped = set()
+    with_skipped_subtests = set()
+    for test, _ in result.skipped:
+        if isinstance(test, unittest.case._SubTest):
+            with_skipped_subtests.add(test.test_case.id())
+        elif isinstance(test, unittest.TestCase):
+            skipped.add(test.id())
+    skipped |= with_skipped_subtests - getattr(result, 'subtests_passed', set())
+    if result.skipped and result.testsRun <= len(skipped):
+        return SKIPPED
+    return 0
 
 
 def main(argv):

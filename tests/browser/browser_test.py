@@ -39,6 +39,21 @@ ARGS = None
 # How the report shows the dump named "line", line feed, "break.bin".
 NAME_WITH_LINE_BREAK = 'line\uFFFDbreak.bin'
 
+# Keeps window.seenStates, a record of the page's state each time its
+# summary changes (see PageTest.record_states); window.noteState() gives the
+# state now.
+RECORD_STATES = """
+    const byId = (id) => document.getElementById(id);
+    const count = (name) => performance.getEntriesByName(name).length;
+    window.noteState = () => ({
+        choice: count('dumpscan-chosen'), shown: count('dumpscan-report-shown'),
+        summary: byId('summary').textContent, children: byId('report').childNodes.length,
+        actions: ['copy', 'save', 'save-csv'].map((id) => !byId(id).disabled)});
+    window.seenStates = [window.noteState()];
+    new MutationObserver(() => window.seenStates.push(window.noteState())).observe(
+        byId('summary'), {childList: true, characterData: true, subtree: true});
+    return true;"""
+
 
 def chosen_files(folder):
     """The files of `folder` that a driver can choose at once."""
@@ -99,6 +114,36 @@ class PageTest(unittest.TestCase):
         else:
             self.browser.set_folder('folder-input', folder, 'choose-folder')
 
+    def new_choice_while_reading(self):
+        """A report on screen, then a choice of 10,000 dumps, then, while
+        that one is seen being read, a choice of the samples: each new
+        choice takes over at once, and only the samples' report follows."""
+        mixed = self.folder('mixed', mixed=True)
+        many = self.folder('ten-thousand', many=10000)
+        samples = self.folder('samples-only', samples_only=True)
+        self.browser.choose_files(chosen_files(mixed))
+        self.record_states()
+        first = self.state()
+        self.assertEqual((first['children'] > 0, first['actions']), (True, [True] * 3))
+        progress = r'Reading ([\d,]+) of 10,000 dumps…'
+
+        def samples_report(text):
+            self.assertEqual(self.browser.summary(), summary_of(blocks_of(text)))
+            self.assertSameReport(samples, text)
+
+        self.assertNewChoiceTakesOver(lambda: self.start_choice(many), first['choice'], '',
+                                      None, watch=False)
+        reading = wait_until(lambda: re.fullmatch(progress, self.browser.summary()), 120,
+                             'the first choice was not seen being read')
+        self.assertLess(int(reading[1].replace(',', '')), 10000)
+        for seen in self.states():
+            if seen['choice'] > first['choice']:
+                self.assertEqual((seen['children'], seen['actions']), (0, [False] * 3),
+                                 f'the old report or its actions were shown: {seen}')
+        self.assertNewChoiceTakesOver(
+            lambda: self.browser.set_files('files-input', chosen_files(samples)),
+            first['choice'] + 1, progress, samples_report)
+
     def assertSameReport(self, folder, page_text, left_out=()):
         """The page's blocks are the console program's for `folder`, but for
         `left_out` (names the page cannot be given), in the page's order: by
@@ -112,6 +157,65 @@ class PageTest(unittest.TestCase):
 
     def assertAccessible(self, when):
         self.assertEqual(self.browser.accessibility_violations(), [], when)
+
+    def record_states(self):
+        """From now on the page keeps a record of each summary it shows,
+        with the choice it belongs to (the page's own count of choices),
+        the reports shown so far, how many children #report has and which
+        of Copy, Save and Save as CSV are on. The record is taken as the
+        page changes the summary, so no state shown between two polls of
+        the test's is missed."""
+        self.browser.js(RECORD_STATES)
+
+    def states(self):
+        return self.browser.js('return window.seenStates')
+
+    def state(self):
+        return self.browser.js('return window.noteState()')
+
+    def assertNewChoiceTakesOver(self, start, old_choice, old_progress, new_report,
+                                 meanwhile=None, answer=None, watch=True):
+        """`start()` makes a new choice after the choice `old_choice` (the
+        page's count of choices then), which may still be being read. At
+        once the report on screen goes and its actions are off; the old
+        choice's progress (`old_progress`, a pattern) never comes back, and
+        the new choice's report is the only one shown afterwards, for as
+        long as the old one would have taken. `new_report(text)` checks that
+        report. `meanwhile()`, if given, runs before the new report is
+        awaited; `answer()` once it is shown (to let the old choice's
+        stalled file answer). With `watch` false, only what holds at once
+        is checked, and the new choice is left being read."""
+        shown = self.state()['shown']
+        start()
+        # The page's record as the new choice changed the summary first.
+        now = wait_until(lambda: next((seen for seen in self.states()
+                                       if seen['choice'] > old_choice), None),
+                         20, 'the new choice was not made')
+        self.assertEqual((now['children'], now['actions']), (0, [False] * 3),
+                         f'the old report or its actions outlived the new choice: {now}')
+        if not watch:
+            return
+        if meanwhile:
+            meanwhile()
+        wait_until(lambda: self.state()['shown'] > shown, 120, 'no report for the new choice')
+        text = self.browser.report()
+        new_report(text)
+        if answer:
+            answer()
+        # Watched for five seconds, as the old choice would have gone on.
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            self.assertEqual(self.state()['shown'], shown + 1, 'another report was shown')
+            time.sleep(0.05)
+        self.assertEqual(self.browser.report(), text)
+        for seen in self.states():
+            if seen['choice'] <= old_choice:
+                continue
+            self.assertIsNone(re.fullmatch(old_progress, seen['summary']),
+                              f'the old choice went on after the new one: {seen}')
+            if seen['shown'] == shown:  # before the new report
+                self.assertEqual((seen['children'], seen['actions']), (0, [False] * 3),
+                                 f'the old report or its actions were shown: {seen}')
 
 
 class FromFileUrl(PageTest):
@@ -139,6 +243,10 @@ class FromFileUrl(PageTest):
         # Choosing again replaces the report.
         samples = self.folder('samples-only', samples_only=True)
         self.assertSameReport(samples, self.choose(samples))
+
+    def test_a_new_choice_stops_the_old_one(self):
+        self.browser.open_file(ARGS.page)
+        self.new_choice_while_reading()
 
 
 class FolderOnly(PageTest):
@@ -225,6 +333,10 @@ class FromLocalServer(PageTest):
         left_out = {'old.bin'} | ({NAME_WITH_LINE_BREAK} if ARGS.engine == 'webkit' else set())
         self.assertSameReport(mixed, self.choose(mixed), left_out=left_out)
 
+    def test_a_new_choice_stops_the_old_one(self):
+        self.browser.open_url(self.url)
+        self.new_choice_while_reading()
+
     def test_thousand_dumps_within_a_second(self):
         self.browser.open_url(self.url)
         many = self.folder('many', many=1000)
@@ -259,27 +371,6 @@ class FromLocalServer(PageTest):
         self.browser.click('save')
         saved = self.browser.download('report.txt')
         self.assertEqual(saved, exact.encode('utf-8'))
-
-    def test_a_new_choice_stops_the_old_one(self):
-        self.browser.open_url(self.url)
-        many = self.folder('ten-thousand', many=10000)
-        samples = self.folder('samples-only', samples_only=True)
-        # The second choice is made while the first is being read, as its
-        # progress shows: only the second's report is ever shown, and from
-        # the moment it is made the first's report is gone.
-        before = self.browser.shown()
-        self.start_choice(many)
-        reading = wait_until(lambda: re.fullmatch(r'Reading ([\d,]+) of 10,000 dumps…',
-                                                  self.browser.summary()), 120,
-                             'the first choice was not seen being read')
-        self.assertLess(int(reading[1].replace(',', '')), 10000)
-        text = self.choose(samples)
-        self.assertEqual(self.browser.summary(), summary_of(blocks_of(text)))
-        self.assertSameReport(samples, text)
-        time.sleep(3)  # the first choice would have been read by now
-        self.assertEqual(self.browser.report(), text)
-        self.assertEqual(self.browser.shown(), before + 1)
-
 
 class StalledRead(PageTest):
     """A file that never answers (a FIFO no one writes to, as a file on a
@@ -384,29 +475,42 @@ class StalledRead(PageTest):
         self.assertEqual(self.browser.summary(), summary_of(blocks, unreadable=1))
 
     def test_a_new_choice_stops_a_stalled_read(self):
+        # A report on screen, then the stalled choice, then a new one while
+        # it waits: each takes over at once, and once the stalled file
+        # answers the stalled choice neither goes on nor is shown.
         self.open()
-        fifo = self.wait_for_stall(self.stalled_folder())
+        folder = self.stalled_folder()
+        fifo = folder / self.STALLED
+        self.addCleanup(self.answer, fifo)
+        mixed = self.folder('mixed', mixed=True)
         samples = self.folder('samples-only', samples_only=True)
-        before = self.browser.shown()
-        self.browser.set_files('files-input', chosen_files(samples))
-        # The new choice takes over at once.
-        wait_until(lambda: 'of 72' not in self.browser.summary(), 10,
-                   'the new choice did not take over')
-        try:
-            wait_until(lambda: self.browser.shown() > before, 5, 'no report')
-        except AssertionError:
+        self.browser.choose_files(chosen_files(mixed))
+        self.record_states()
+        first = self.state()
+        self.assertEqual((first['children'] > 0, first['actions']), (True, [True] * 3))
+        self.assertNewChoiceTakesOver(
+            lambda: self.browser.set_files('files-input', sorted(folder.iterdir())),
+            first['choice'], '', None, watch=False)
+        wait_until(lambda: 'waiting' in self.browser.summary(), 10, 'no file named')
+        self.assertEqual(self.browser.summary(),
+                         'Reading 0 of 72 dumps… waiting for “0-stalled.bin”.')
+
+        def firefox_waits():
             # Firefox reads no other file while one read waits: the new
             # choice waits too, and says for which file. Once the FIFO
             # answers, the old choice must not come back.
-            print(f'{ARGS.engine}: no file is read while the FIFO waits: '
-                  f'{self.browser.summary()!r}')
+            if ARGS.engine != 'firefox':
+                return
+            wait_until(lambda: 'waiting' in self.browser.summary(), 10, 'no file named')
             self.assertEqual(self.browser.summary(),
                              'Reading 0 of 5 dumps… waiting for “averaged.bin”.')
             self.answer(fifo)
-        wait_until(lambda: self.browser.shown() > before, 60, 'no report')
-        time.sleep(1)
-        self.assertSameReport(samples, self.browser.report())
-        self.assertEqual(self.browser.shown(), before + 1)
+
+        self.assertNewChoiceTakesOver(
+            lambda: self.browser.set_files('files-input', chosen_files(samples)),
+            first['choice'] + 1, r'Reading .* of 72 dumps….*',
+            lambda text: self.assertSameReport(samples, text),
+            meanwhile=firefox_waits, answer=lambda: self.answer(fifo))
 
 
 class PhoneScreen(PageTest):
@@ -456,6 +560,22 @@ class IOSNote(PageTest):
         ('Safari on an iPad, which says it is a Mac', True, 5,
          'Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 '
          '(KHTML, like Gecko) Version/17.5 Safari/605.1.15'),
+        ('Chrome on an iPad asking for the desktop site', True, 5,
+         'Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 (KHTML, like Gecko) '
+         'CriOS/126.0.6478.54 Version/11.1.1 Safari/605.1.15'),
+        ('Firefox on an iPad asking for the desktop site', True, 5,
+         'Mozilla/5.0 (Macintosh; Intel Mac OS X 10.15) AppleWebKit/605.1.15 (KHTML, like Gecko) '
+         'FxiOS/127.0 Safari/605.1.15'),
+        # A Mac has no touch screen: a Mac's user agent with touch points is
+        # an iPad's, whatever browser it names (as one that gives desktop
+        # Chrome's or Firefox's user agent for the desktop site does).
+        ('an iPad browser giving desktop Chrome\'s user agent', True, 5,
+         'Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/537.36 '
+         '(KHTML, like Gecko) Chrome/126.0.0.0 Safari/537.36'),
+        ('an iPad browser giving desktop Firefox\'s user agent', True, 5,
+         'Mozilla/5.0 (Macintosh; Intel Mac OS X 10.15; rv:127.0) Gecko/20100101 Firefox/127.0'),
+        ('Firefox on a Mac', False, 0,
+         'Mozilla/5.0 (Macintosh; Intel Mac OS X 10.15; rv:127.0) Gecko/20100101 Firefox/127.0'),
         ('Safari on a Mac', True, 0, 'Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) '
          'AppleWebKit/605.1.15 (KHTML, like Gecko) Version/17.5 Safari/605.1.15'),
         ('Chrome on a Mac', False, 0, 'Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) '

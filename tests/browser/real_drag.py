@@ -11,9 +11,18 @@ code), Firefox (over WebDriver BiDi, see firefox_bridge.cjs) and WebKitGTK
 
 The drag source is this module run as a program:
   python3 -m tests.browser.real_drag source X Y
-one JSON line a drag on its standard input ({"uris": [...]} or {"text":
-..., "link": ...}); it answers "ready", and notes "begin", "get" and
-"end ACTION" as GTK reports the drag.
+one JSON line a drag on its standard input; it answers "ready", and notes
+"begin", "get" and "end ACTION" as GTK reports the drag. What it offers:
+  {"uris": [...]}        files, as a file manager drags them: text/uri-list
+  {"text": "..."}        a selected text: text/plain
+  {"link": "URL"}        a link from a page: text/uri-list and text/plain
+                         (a file: URL is a link to a file, with no file)
+  {"page_link": "URL"}   a link as a browser's window offers it to another:
+                         _NETSCAPE_URL, text/x-moz-url and text/plain, no
+                         file list (so a file: URL stays a link)
+  {"picture": "URL"}     a picture from a page: the image itself (image/png
+                         and GTK's other image types) and its address as
+                         text/uri-list
 """
 
 import json
@@ -47,10 +56,38 @@ WATCH_DRAGS = """
             ++window.dragSeen.drop;
             window.dragSeen.types = Array.from(event.dataTransfer.types);
             window.dragSeen.files = event.dataTransfer.files.length;
+            window.dragSeen.at = [event.clientX, event.clientY];
+            const on = event.target.nodeType === 1 ? event.target : event.target.parentElement;
+            window.dragSeen.onto = [on.closest('#report') ? 'report' : on.tagName,
+                                    on.closest('table') ? 'table' : ''];
         }, true);
     }
-    Object.assign(window.dragSeen, {enter: 0, over: 0, drop: 0, types: [], files: 0});
+    Object.assign(window.dragSeen, {enter: 0, over: 0, drop: 0, types: [], files: 0,
+                                    at: null, onto: null});
     return true;"""
+
+# Where on the page a stray drop lands, as a function body giving the point
+# in the page's viewport (after scrolling it into view): the report's text
+# (its first words, not a button) or a cell of an open details table.
+DROP_POINTS = {
+    'report': """
+        const report = document.getElementById('report');
+        const walker = document.createTreeWalker(report, NodeFilter.SHOW_TEXT, (node) =>
+            node.data.trim() && !node.parentElement.closest('button, table')
+                ? NodeFilter.FILTER_ACCEPT : NodeFilter.FILTER_SKIP);
+        const text = walker.nextNode();
+        text.parentElement.scrollIntoView({block: 'center'});
+        const range = document.createRange();
+        range.setStart(text, 0);
+        range.setEnd(text, Math.min(text.data.length, 6));
+        const box = range.getClientRects()[0];
+        return [box.left + box.width / 2, box.top + box.height / 2];""",
+    'table': """
+        const cell = document.querySelector('#report table td');
+        cell.scrollIntoView({block: 'center'});
+        const box = cell.getBoundingClientRect();
+        return [box.left + box.width / 2, box.top + box.height / 2];""",
+}
 
 
 def run_source(x, y):
@@ -58,10 +95,13 @@ def run_source(x, y):
     import gi
     gi.require_version('Gtk', '3.0')
     gi.require_version('Gdk', '3.0')
-    from gi.repository import Gdk, GLib, Gtk
+    gi.require_version('GdkPixbuf', '2.0')
+    from gi.repository import Gdk, GdkPixbuf, GLib, Gtk
 
-    URIS, TEXT = 0, 1
+    URIS, TEXT, IMAGE, NETSCAPE_URL, MOZ_URL = 0, 1, 2, 3, 4
     offer = {}
+    picture = GdkPixbuf.Pixbuf.new(GdkPixbuf.Colorspace.RGB, False, 8, 16, 16)
+    picture.fill(0x3366ccff)
     window = Gtk.Window(title='dumpscan drag source')
     window.set_default_size(SOURCE_SIZE, SOURCE_SIZE)
     window.move(x, y)
@@ -79,6 +119,12 @@ def run_source(x, y):
         say('get')
         if info == URIS:
             selection.set_uris(offer['uris'])
+        elif info == IMAGE:
+            selection.set_pixbuf(picture)
+        elif info == NETSCAPE_URL:
+            selection.set(selection.get_target(), 8, f'{offer["text"]}\nlink'.encode())
+        elif info == MOZ_URL:
+            selection.set(selection.get_target(), 8, f'{offer["text"]}\nlink'.encode('utf-16-le'))
         else:
             selection.set_text(offer['text'], -1)
 
@@ -90,16 +136,30 @@ def run_source(x, y):
         offer.clear()
         offer.update(json.loads(line))
         if 'uris' in offer:
-            targets = [Gtk.TargetEntry.new('text/uri-list', 0, URIS)]
+            targets = Gtk.TargetList.new([Gtk.TargetEntry.new('text/uri-list', 0, URIS)])
+        elif 'page_link' in offer:
+            targets = Gtk.TargetList.new([])
+            targets.add(Gdk.Atom.intern('_NETSCAPE_URL', False), 0, NETSCAPE_URL)
+            targets.add(Gdk.Atom.intern('text/x-moz-url', False), 0, MOZ_URL)
+            targets.add(Gdk.Atom.intern('text/plain', False), 0, TEXT)
+            targets.add(Gdk.Atom.intern('UTF8_STRING', False), 0, TEXT)
+            offer['text'] = offer['page_link']
+        elif 'picture' in offer:
+            # A picture dragged from a page: the image, and its address.
+            targets = Gtk.TargetList.new([])
+            targets.add_image_targets(IMAGE, True)
+            targets.add(Gdk.Atom.intern('text/uri-list', False), 0, URIS)
+            offer['uris'] = [offer['picture']]
         else:
             # A link dragged from a page: its address as a URI list and as text.
-            targets = ([Gtk.TargetEntry.new('text/uri-list', 0, URIS)] if 'link' in offer else [])
-            targets.append(Gtk.TargetEntry.new('text/plain', 0, TEXT))
-            targets.append(Gtk.TargetEntry.new('UTF8_STRING', 0, TEXT))
+            targets = Gtk.TargetList.new(
+                [Gtk.TargetEntry.new('text/uri-list', 0, URIS)] if 'link' in offer else [])
+            targets.add(Gdk.Atom.intern('text/plain', False), 0, TEXT)
+            targets.add(Gdk.Atom.intern('UTF8_STRING', False), 0, TEXT)
             if 'link' in offer:
                 offer['uris'] = [offer['link']]
                 offer['text'] = offer['link']
-        area.drag_source_set_target_list(Gtk.TargetList.new(targets))
+        area.drag_source_set_target_list(targets)
         say('ready')
         return True
 
@@ -168,17 +228,18 @@ class Desktop:
                 raise AssertionError(f'the drag source did not say {word!r} within {timeout} s; '
                                      f'it said {said}')
 
-    def drag(self, offer, pump=None, hovering=None):
-        """One drag of `offer` from the source to the drop point, with
-        steps and pauses that let GTK start the drag and the browser follow
-        it. Gives what the source said (its last line is "end ACTION")."""
+    def drag(self, offer, pump=None, hovering=None, to=DROP_AT):
+        """One drag of `offer` from the source to the drop point `to` on
+        the screen, with steps and pauses that let GTK start the drag and
+        the browser follow it. Gives what the source said (its last line is
+        "end ACTION")."""
         self.source.stdin.write(json.dumps(offer) + '\n')
         self.source.stdin.flush()
         self._expect('ready', 10, pump)
         # The source above any window, so the press lands on it.
         subprocess.run(['xdotool', 'search', '--name', 'dumpscan drag source', 'windowraise'],
                        check=False, timeout=10, stdout=subprocess.DEVNULL)
-        (x, y), (to_x, to_y) = PRESS_AT, DROP_AT
+        (x, y), (to_x, to_y) = PRESS_AT, to
         pause = os.environ.get('DUMPSCAN_DRAG_PAUSE', '0.15')
         steps = ['mousemove', str(x), str(y), 'sleep', pause, 'mousedown', '1', 'sleep', pause]
         for i in range(1, 4):  # GTK starts the drag after a few pixels
@@ -200,6 +261,11 @@ class Desktop:
         self._xdotool(['mousemove', str(to_x + 1), str(to_y + 1), 'sleep', '0.05',
                        'mousemove', str(to_x), str(to_y), 'sleep', '0.1', 'mouseup', '1'], pump)
         return self._expect('end', 10, pump)
+
+    def click(self, at, pump=None):
+        """A click of the first button at `at` on the screen."""
+        self._xdotool(['mousemove', str(at[0]), str(at[1]), 'sleep', '0.2', 'click', '1',
+                       'sleep', '0.2'], pump)
 
     @staticmethod
     def _xdotool(steps, pump):
@@ -225,24 +291,58 @@ class DropMixin:
     events are watched, and a drag the page did not see is made again."""
 
     desktop = None
+    # Where the page's viewport is on the screen: the screen point of the
+    # viewport's origin, as the last drop showed it.
+    viewport_at = None
 
     def pump(self):
         pass
 
-    def real_drop(self, offer, attempts=3):
-        """Drags `offer` onto the page; gives the watcher's notes of the
-        drop the page saw."""
+    def real_drop(self, offer, attempts=3, to=DROP_AT):
+        """Drags `offer` onto the page, to the screen point `to`; gives the
+        watcher's notes of the drop the page saw."""
         for _ in range(attempts):
             self.js(WATCH_DRAGS)
             said = self.desktop.drag(offer, self.pump, lambda: self.js(
-                'return window.dragSeen.over > 1'))
+                'return window.dragSeen.over > 1'), to)
             try:
-                return self.wait_for(lambda: self.js(
+                seen = self.wait_for(lambda: self.js(
                     'return window.dragSeen.drop > 0 && window.dragSeen'), 5, 'no drop')
             except AssertionError:
                 print(f'{self.engine}: a drag did not reach the page (the source said {said}); '
                       'again', file=sys.stderr)
+                continue
+            if seen['at']:
+                self.viewport_at = (to[0] - round(seen['at'][0]), to[1] - round(seen['at'][1]))
+            return seen
         raise AssertionError(f'{self.engine}: {attempts} drags did not reach the page')
+
+    def on_screen(self, point_script):
+        """The screen point of what `point_script` (a function body giving
+        a point in the viewport) names. The first time, a text dropped on
+        the page shows where its viewport is."""
+        if self.viewport_at is None:
+            self.real_drop({'text': 'where the page is'})
+        x, y = self.js(point_script)
+        return (self.viewport_at[0] + round(x), self.viewport_at[1] + round(y))
+
+    def drop_onto(self, offer, place, attempts=3):
+        """Drags `offer` onto `place` of the page (a key of DROP_POINTS).
+        A browser scrolls the page while a drag lingers near its edge (as
+        one under load may, on the way in): a drop that landed elsewhere is
+        made again, onto where the place is now."""
+        onto = ['report', 'table' if place == 'table' else '']
+        for _ in range(attempts):
+            seen = self.real_drop(offer, to=self.on_screen(DROP_POINTS[place]))
+            if seen['onto'] == onto:
+                return seen
+            print(f'{self.engine}: a drop onto the {place} landed on {seen["onto"]}; again',
+                  file=sys.stderr)
+        raise AssertionError(f'{self.engine}: {attempts} drops missed the {place}: {seen}')
+
+    def click_at(self, point_script):
+        """A real click on what `point_script` names."""
+        self.desktop.click(self.on_screen(point_script), self.pump)
 
     def wait_for(self, condition, timeout, what):
         return wait_until(condition, timeout, what)
