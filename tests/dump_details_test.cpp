@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -173,6 +174,9 @@ std::vector<DetailsCase> Cases() {
        {}},
   };
 }
+
+// Named in test listings by what it is, not by its bytes.
+void PrintTo(const DetailsCase& c, std::ostream* os) { *os << c.what; }
 
 class DumpDetailsTest : public testing::TestWithParam<DetailsCase> {};
 
