@@ -245,8 +245,8 @@ class DetailsOnAPhone(DetailsTest):
     def open_damaged_at(self, width, height):
         """The details of the damaged samples opened on a screen `width`
         CSS pixels wide; how they fit, checked as the class says."""
-        self.sized(width, height)
         self.choose_samples()
+        self.sized(width, height)
         for name in DAMAGED:
             self.toggle(name, 'Enter')
         fit = self.browser.js(DETAILS_FIT)
