@@ -51,6 +51,7 @@ std::u16string Listed(const std::vector<std::u16string>& items) {
 // "Record 3", "Records 1, 2 and 4".
 std::u16string RecordsWord(const std::vector<std::size_t>& numbers) {
   std::vector<std::u16string> items;
+  items.reserve(numbers.size());
   for (const std::size_t n : numbers) items.push_back(Decimal(n));
   std::u16string text = numbers.size() == 1 ? u"Record " : u"Records ";
   text += Listed(items);
@@ -182,7 +183,8 @@ void SayRecordBlock(const RecordBlockFacts& block, std::vector<std::u16string>& 
         numbers.push_back(i + 1);
     }
     if (numbers.empty()) continue;
-    parts.push_back(Cat({RecordsWord(numbers), u" ", numbers.size() == 1 ? kind.one : kind.many, u"."}));
+    parts.push_back(
+        Cat({RecordsWord(numbers), u" ", numbers.size() == 1 ? kind.one : kind.many, u"."}));
   }
 
   std::vector<std::size_t> passing;
@@ -264,8 +266,9 @@ DumpDetails DumpDetailsOf(std::span<const std::uint8_t, kDumpBytesSize> bytes, s
     details.rows.push_back(RecordRow(record, i));
     if (record.passes) continue;
     const LineSpan at = RecordBytesInLine(i);
-    details.marks.push_back({at.offset, at.length,
-                             Cat({details.rows.back().label, u": ", Joined(RecordProblems(record), u"; ")})});
+    details.marks.push_back(
+        {at.offset, at.length,
+         Cat({details.rows.back().label, u": ", Joined(RecordProblems(record), u"; ")})});
   }
   if (facts.has_counter_word) details.rows.push_back(CounterWordRow(word));
   return details;

@@ -70,8 +70,8 @@ constexpr ExpectedRecord k32903{
 constexpr ExpectedRecord k2{{0x00, 0x06, 0xF0, 0x80}, 0, 6, 6, true, 1, 2, true, true, true};
 // Erased and cleared memory: 00 00 00 00 has V = 0xF000 (checksum 9) and
 // an even step byte; FF FF FF FF has V = 0x0FFF (checksum A) and eight bits.
-constexpr ExpectedRecord kZeros{
-    {0, 0, 0, 0}, 0xF000, 0, 9, false, 1, 128u * 0xF000 + 2, false, false, false};
+constexpr ExpectedRecord kZeros{{0, 0, 0, 0},      0xF000, 0,     9,    false, 1,
+                                128u * 0xF000 + 2, false,  false, false};
 constexpr ExpectedRecord kOnes{
     {0xFF, 0xFF, 0xFF, 0xFF}, 0x0FFF, 0xF, 0xA, false, 128, 524289, false, false, false};
 

@@ -37,7 +37,7 @@ std::u16string csv_text;
 std::u16string details_text;
 constexpr std::size_t kMaxDetailsRows = dumpscan::kRecordCount + 1;
 std::array<std::uint32_t, 6 + 2 * (1 + dumpscan::kDetailsColumnCount) +
-                              kMaxDetailsRows * (3 + 3 * dumpscan::kDetailsColumnCount) +
+                              kMaxDetailsRows*(3 + 3 * dumpscan::kDetailsColumnCount) +
                               dumpscan::kRecordCount * 4>
     details_layout{};
 
@@ -151,7 +151,8 @@ EMSCRIPTEN_KEEPALIVE const std::uint32_t* dumpscan_details(std::size_t got, int 
     put(mark.title);
   }
   // The text has its final size only now: its address is written last.
-  details_layout[0] = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(details_text.data()));
+  details_layout[0] =
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(details_text.data()));
   details_layout[1] = static_cast<std::uint32_t>(details_text.size());
   return details_layout.data();
 }
