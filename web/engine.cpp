@@ -1,5 +1,5 @@
 // What the page calls: the engine's name rule, name display, per-dump
-// report, a dump's facts and its CSV row, over buffers in the module's memory. The page writes a
+// report, a dump's details and its CSV row, over buffers in the module's memory. The page writes a
 // name (UTF-16 code units, as JavaScript strings hold them) and the bytes it read, calls, and reads
 // the lines back; nothing here keeps anything from one dump to the next but the last result.
 
@@ -9,9 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/dump_csv.h"
-#include "engine/dump_facts.h"
+#include "engine/dump_details.h"
 #include "engine/dump_name.h"
 #include "engine/dump_report.h"
 
@@ -28,9 +29,17 @@ std::u16string_view Name(std::size_t length) {
   return std::u16string_view(name_buffer).substr(0, length);
 }
 
-// The facts of the last dump laid open, and the last CSV text made.
-dumpscan::DumpFacts facts;
+// The last CSV text made.
 std::u16string csv_text;
+
+// The details of the last dump opened: their text, and where each part of
+// it is (dumpscan_details says how the words are laid out).
+std::u16string details_text;
+constexpr std::size_t kMaxDetailsRows = dumpscan::kRecordCount + 1;
+std::array<std::uint32_t, 6 + 2 * (1 + dumpscan::kDetailsColumnCount) +
+                              kMaxDetailsRows*(3 + 3 * dumpscan::kDetailsColumnCount) +
+                              dumpscan::kRecordCount * 4>
+    details_layout{};
 
 // Where the last block's lines are, for the page to read in one go: the
 // address of its text, its length in code units, then each line's offset in
@@ -101,99 +110,51 @@ EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_describe(std::size_t name_length, std:
 /// Valid until the next dumpscan_describe.
 EMSCRIPTEN_KEEPALIVE const std::uint32_t* dumpscan_block_layout() { return layout.data(); }
 
-/// Lays open the dump of which `got` bytes arrived in the bytes buffer (as
-/// dumpscan_describe takes them); its facts are read with dumpscan_fact.
-EMSCRIPTEN_KEEPALIVE void dumpscan_facts(std::size_t got) {
-  facts = dumpscan::DumpFactsOf(bytes_buffer, got);
-}
-
-/// One fact of the last dump laid open; `record` (0..4) picks the record
-/// for the record fields. Fields:
-///   0 the file holds the record block (1/0), 1 it holds the counter word,
-///   2 the record block's distance (-1: none), 3 its records all pass and agree,
-///   4 the byte a file must reach past for the record block, 5 for the counter word;
-///   10 record value V, 11 its stored check nibble, 12 the nibble V gives,
-///   13 step byte, 14 its parity is odd, 15 step count S, 16 checksum passes,
-///   17 parity passes, 18 the record passes, 19 128*V + S + 1,
-///   20 where its bytes start in the record block's report line, 21 how long
-///   they show there, 22..25 its bytes b0..b3;
-///   30 counter word count, 31 its stored check nibble, 32 the nibble the
-///   count gives, 33 it passes, 34..37 its bytes.
-/// Any other field, or a record out of range, gives -1. Kilometres: below.
-EMSCRIPTEN_KEEPALIVE int dumpscan_fact(int field, int record) {
-  const bool record_in_range = record >= 0 && record < static_cast<int>(dumpscan::kRecordCount);
-  if (field >= 10 && field < 30 && !record_in_range) return -1;
-  const auto at = static_cast<std::size_t>(record_in_range ? record : 0);
-  const dumpscan::RecordFacts& r = facts.record_block.records[at];
-  const dumpscan::CounterWordFacts& word = facts.counter_word;
-  const dumpscan::LineSpan in_line = dumpscan::RecordBytesInLine(at);
-  switch (field) {
-    case 0:
-      return facts.has_record_block ? 1 : 0;
-    case 1:
-      return facts.has_counter_word ? 1 : 0;
-    case 2:
-      return facts.record_block.distance;
-    case 3:
-      return facts.record_block.records_agree ? 1 : 0;
-    case 4:
-      return static_cast<int>(dumpscan::kRecordBlockEnd);
-    case 5:
-      return static_cast<int>(dumpscan::kCounterWordEnd);
-    case 10:
-      return r.value;
-    case 11:
-      return r.stored_check;
-    case 12:
-      return r.value_check;
-    case 13:
-      return r.step_byte;
-    case 14:
-      return r.odd_parity ? 1 : 0;
-    case 15:
-      return r.steps;
-    case 16:
-      return r.checksum_passes ? 1 : 0;
-    case 17:
-      return r.parity_passes ? 1 : 0;
-    case 18:
-      return r.passes ? 1 : 0;
-    case 19:
-      return static_cast<int>(r.distance);
-    case 20:
-      return static_cast<int>(in_line.offset);
-    case 21:
-      return static_cast<int>(in_line.length);
-    case 22:
-    case 23:
-    case 24:
-    case 25:
-      return r.bytes[static_cast<std::size_t>(field - 22)];
-    case 30:
-      return static_cast<int>(word.count);
-    case 31:
-      return word.stored_check;
-    case 32:
-      return word.count_check;
-    case 33:
-      return word.passes ? 1 : 0;
-    case 34:
-    case 35:
-    case 36:
-    case 37:
-      return word.bytes[static_cast<std::size_t>(field - 34)];
-    default:
-      return -1;
+/// The details of the dump of which `got` bytes arrived in the bytes buffer
+/// (as dumpscan_describe takes them; `readable` 0 for a file that could not
+/// be read), laid out for the page to read in one go. Returns the address
+/// of the details layout, 32-bit words valid until the next call:
+///   0 the address of the details' UTF-16 text, 1 its length in code units;
+///   2, 3 the sentence (offset into that text, length);
+///   4 the number of rows R, 5 the number of marks M;
+///   6..21 the eight column titles (offset, length), the row label's first;
+///   then R rows of 24 words: passes (1/0), the label (offset, length),
+///     then seven cells of (offset, length, bad 1/0) in column order;
+///   then M marks of 4 words: the damaged record's bytes in the record
+///     block's report line (offset, length in code units), and the mark's
+///     title (offset, length).
+EMSCRIPTEN_KEEPALIVE const std::uint32_t* dumpscan_details(std::size_t got, int readable) {
+  const dumpscan::DumpDetails details = dumpscan::DumpDetailsOf(bytes_buffer, got, readable != 0);
+  details_text.clear();
+  std::size_t at = 0;
+  auto put = [&](std::u16string_view text) {
+    details_layout[at++] = static_cast<std::uint32_t>(details_text.size());
+    details_layout[at++] = static_cast<std::uint32_t>(text.size());
+    details_text += text;
+  };
+  at = 2;
+  put(details.sentence);
+  details_layout[at++] = static_cast<std::uint32_t>(details.rows.size());
+  details_layout[at++] = static_cast<std::uint32_t>(details.marks.size());
+  for (const std::u16string_view title : dumpscan::kDetailsColumnTitles) put(title);
+  for (const dumpscan::DetailsRow& row : details.rows) {
+    details_layout[at++] = row.passes ? 1 : 0;
+    put(row.label);
+    for (std::size_t k = 0; k < dumpscan::kDetailsColumnCount; ++k) {
+      put(row.cells[k]);
+      details_layout[at++] = row.bad[k] ? 1 : 0;
+    }
   }
-}
-
-/// The kilometres the last counter word laid open stands for, as the report
-/// shows them (whether or not its check passes): UTF-16, not terminated.
-EMSCRIPTEN_KEEPALIVE const char16_t* dumpscan_kilometres_text() {
-  return facts.counter_word.kilometres_text.units.data();
-}
-EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_kilometres_length() {
-  return facts.counter_word.kilometres_text.length;
+  for (const dumpscan::DetailsMark& mark : details.marks) {
+    details_layout[at++] = static_cast<std::uint32_t>(mark.offset);
+    details_layout[at++] = static_cast<std::uint32_t>(mark.length);
+    put(mark.title);
+  }
+  // The text has its final size only now: its address is written last.
+  details_layout[0] =
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(details_text.data()));
+  details_layout[1] = static_cast<std::uint32_t>(details_text.size());
+  return details_layout.data();
 }
 
 /// The CSV header row (with its CR LF) as the CSV text; returns its length.

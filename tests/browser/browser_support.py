@@ -167,6 +167,50 @@ PHONE_FIT = """
             outside, small};"""
 
 
+# How the open details of dumps fit the screen: the page's sideways scroll;
+# every element of each panel that reaches outside the page or the panel;
+# every cell whose text is cut (wider than its box); every cell that is not
+# on its row's card or line; and, where the column titles are hidden (the
+# narrow layout), the gap between the sentence and the first row.
+DETAILS_FIT = """
+    const width = document.documentElement.clientWidth;
+    const name = (element) => `${element.tagName} ${JSON.stringify(element.textContent.slice(0, 24))}`;
+    const outside = [], cut = [], offRow = [];
+    let gap = null;
+    const panels = document.querySelectorAll('#report .details');
+    for (const panel of panels) {
+        const around = panel.getBoundingClientRect();
+        const left = Math.max(around.left, 0), right = Math.min(around.right, width);
+        const head = panel.querySelector('thead');
+        const headHidden = head && head.getBoundingClientRect().width <= 1;
+        for (const element of panel.querySelectorAll('*')) {
+            if (headHidden && head.contains(element)) continue;  // read out, not shown
+            const box = element.getBoundingClientRect();
+            if (box.width === 0 && box.height === 0) continue;
+            if (box.left < left - 0.5 || box.right > right + 0.5) outside.push(name(element));
+            if (element.matches('th, td') && element.scrollWidth > element.clientWidth) {
+                cut.push(name(element));
+            }
+        }
+        for (const row of panel.querySelectorAll('tbody tr')) {
+            const card = row.getBoundingClientRect();
+            for (const cell of row.cells) {
+                const box = cell.getBoundingClientRect();
+                if (box.top < card.top - 0.5 || box.bottom > card.bottom + 0.5 ||
+                    box.left < card.left - 0.5 || box.right > card.right + 0.5) {
+                    offRow.push(name(cell));
+                }
+            }
+        }
+        const first = panel.querySelector('tbody tr');
+        if (headHidden && first) {
+            const sentence = panel.querySelector('.details-sentence').getBoundingClientRect();
+            gap = Math.max(gap || 0, first.getBoundingClientRect().top - sentence.bottom);
+        }
+    }
+    return {width, scroll: document.documentElement.scrollWidth - width, panels: panels.length,
+            outside, cut, offRow, gap};"""
+
 class PageBrowser:
     """What the tests do with the page, the same in every browser. Each
     engine's class gives js() (a function body with `arguments`, its value

@@ -4,11 +4,11 @@ WebKit): each dump of the bundled samples opened from the keyboard shows the
 sentence and the table of what its records and counter word hold, the
 damaged records' bytes are marked in the report line while the report's
 text, Copy and Save stay as they were, the page passes axe-core with a
-dump open in light and dark, a phone-sized screen scrolls the table inside
-its box and not the page, and "Save as CSV" gives a table that Python's csv
-module reads back as the console program's report says, and that is byte
-for byte what the native write_csv writes for the same folder (the CSV
-that tests/spreadsheet_test.py opens in LibreOffice and Gnumeric).
+dump open in light and dark, the details read without sideways scrolling on
+a phone's screen and a desktop's, and "Save as CSV" gives a table that
+Python's csv module reads back as the console program's report says, and
+that is byte for byte what the native write_csv writes for the same folder
+(the CSV that tests/spreadsheet_test.py opens in LibreOffice and Gnumeric).
 
   python3 -m tests.browser.details_test --engine chromium|firefox|webkit --page dumpscan.html
                                         --dumpscan NATIVE_DUMPSCAN --make-samples NATIVE_MAKE_SAMPLES
@@ -24,8 +24,8 @@ import subprocess
 import tempfile
 import unittest
 
-from tests.browser.browser_support import (ENGINES, blocks_of, console_blocks, run_tests,
-                                           test_arguments, wait_until, write_folder)
+from tests.browser.browser_support import (DETAILS_FIT, ENGINES, blocks_of, console_blocks,
+                                           run_tests, test_arguments, wait_until, write_folder)
 
 ARGS = None
 
@@ -33,9 +33,9 @@ ARGS = None
 # bytes tests/make_samples.cpp writes.
 SENTENCES = {
     'averaged.bin': 'All five records pass but differ: they give 32775, 32775, 32775, 32775 and '
-                    '32903 km; the report takes their average, 32800 km. The counter word fails '
-                    'its checksum (check nibble E, its count gives F); its count would stand for '
-                    '32800.00 km.',
+                    '32903 km; the report takes their average, rounded down, 32800 km. The '
+                    'counter word fails its checksum (check nibble E, its count gives F); its '
+                    'count would stand for 32800.00 km.',
     'checksum-error.bin': 'Record 1 fails its checksum. Records 2, 3, 4 and 5 pass; each gives '
                           '123456 km. The counter word passes: 123456.00 km.',
     'parity-error.bin': 'Record 3 fails its parity test. Records 1, 2, 4 and 5 pass; each gives '
@@ -66,6 +66,9 @@ TABLES = {
         ['Counter word', 'E0 32 0C 80', '3280000', 'E, F', '—', '—', '32800.00 km (untrusted)',
          'fails: check nibble E, its count gives F']],
 }
+
+# The samples with a failed check.
+DAMAGED = ('averaged.bin', 'checksum-error.bin', 'parity-error.bin')
 
 # The report line of a dump's record block and what is marked in it.
 MARKED = {'checksum-error.bin': ['3C 49 F0 3E'], 'parity-error.bin': ['10 0B F0 05']}
@@ -139,6 +142,20 @@ class DetailsTest(unittest.TestCase):
 
     def details(self, name):
         return self.browser.js(DETAILS_OF, name)
+
+    def sized(self, width, height):
+        """The page as a screen `width` CSS pixels wide shows it: a phone's
+        (mobile emulation in Chromium) below 600. Gives the width it got:
+        WebKitWebDriver keeps its window wider than a phone."""
+        if ARGS.engine == 'chromium':
+            self.browser.driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
+                'width': width, 'height': height, 'deviceScaleFactor': 2 if width < 600 else 1,
+                'mobile': width < 600})
+        elif ARGS.engine == 'firefox':
+            self.browser.call('viewport', width=width, height=height)
+        else:
+            self.browser.driver.set_window_size(width, height)
+        return self.browser.js('return innerWidth')
 
     def toggle(self, name, key):
         """Opens or closes the details of `name` with `key`; their state after."""
@@ -260,46 +277,58 @@ class Details(DetailsTest):
 
 
 class DetailsAccessible(DetailsTest):
-    """axe-core finds nothing with a damaged dump open."""
+    """axe-core finds nothing with a damaged dump open, its details a table
+    on a desktop's screen and cards on a phone's (where the engine's window
+    can be made that narrow)."""
 
     def test_open_details(self):
         self.choose_samples()
+        self.sized(1024, 800)
         self.toggle('checksum-error.bin', 'Enter')
         self.toggle('short.bin', 'Enter')
         self.assertEqual(self.browser.js(
             "return matchMedia('(prefers-color-scheme: dark)').matches"), self.dark)
-        self.assertEqual(self.browser.accessibility_violations(), [])
+        self.assertEqual(self.browser.accessibility_violations(), [], 'as a table')
+        if self.sized(375, 667) == 375:
+            self.assertEqual(self.browser.accessibility_violations(), [], 'as cards')
 
 
 class DetailsOnAPhone(DetailsTest):
-    """On a phone-sized screen the table scrolls sideways in its box, not
-    the page, and axe-core still finds nothing."""
+    """The open details of the damaged samples read without scrolling
+    sideways, on a phone's screen (375 × 667) and a desktop's from 960 px:
+    no sideways scroll, nothing outside the page or its panel, no cell's
+    text cut, each row's label on the same card or line as its cells. On
+    the phone each record is a card under the sentence, with no empty band
+    above."""
 
-    def test_table_scrolls_in_its_box(self):
+    def test_phone(self):
+        fit = self.open_damaged_at(375, 667)
+        # The column titles are hidden (each card says them), and the
+        # first card starts right under the sentence.
+        self.assertIsNotNone(fit['gap'], 'the details are not cards on a phone')
+        self.assertLess(fit['gap'], 20, fit)
+
+    def test_desktop(self):
+        fit = self.open_damaged_at(960, 800)
+        self.assertIsNone(fit['gap'], 'the details are not a table with its column titles')
+
+    def open_damaged_at(self, width, height):
+        """The details of the damaged samples opened on a screen `width`
+        CSS pixels wide; how they fit, checked as the class says."""
         self.choose_samples()
-        self.toggle('checksum-error.bin', 'Enter')
-        self.phone_sized()
-        widths = self.browser.js("""
-            const box = document.querySelector('.details .table-box');
-            return {page: document.documentElement.scrollWidth,
-                    screen: document.documentElement.clientWidth,
-                    box: box.clientWidth, table: box.scrollWidth};""")
-        self.assertLessEqual(widths['page'], widths['screen'], widths)
-        self.assertGreater(widths['table'], widths['box'], widths)
-        self.assertEqual(self.browser.accessibility_violations(), [], 'on a phone-sized screen')
-
-    def phone_sized(self):
-        """The page as a phone 375 CSS pixels wide shows it."""
-        if ARGS.engine == 'chromium':
-            self.browser.emulate(375, 700)
-        elif ARGS.engine == 'firefox':
-            self.browser.call('viewport', width=375, height=700)
-        else:
-            self.browser.driver.set_window_size(375, 700)
-        width = self.browser.js('return document.documentElement.clientWidth')
-        if width > 400:
-            self.skipTest(f'{ARGS.engine} kept a window {width} pixels wide (in WebKit, '
-                          'browser_webkit_folder checks the details at a phone\'s width)')
+        shown = self.sized(width, height)
+        if shown != width:
+            self.skipTest(f'{ARGS.engine} kept a window {shown} pixels wide, not {width} (in '
+                          'WebKit, browser_webkit_folder checks the details at a phone\'s width)')
+        for name in DAMAGED:
+            self.toggle(name, 'Enter')
+        fit = self.browser.js(DETAILS_FIT)
+        print(f'{ARGS.engine} at {width} px: {fit}')
+        self.assertEqual(fit['width'], width - self.browser.js('return innerWidth - '
+                                                               'document.documentElement.clientWidth'))
+        self.assertEqual((fit['panels'], fit['scroll'], fit['outside'], fit['cut'], fit['offRow']),
+                         (len(DAMAGED), 0, [], [], []), fit)
+        return fit
 
 
 class DetailsAccessibleDark(DetailsAccessible):
