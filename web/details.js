@@ -1,9 +1,8 @@
 // A dump's details, opened from the report: its five records and its
 // counter word field by field, the test each damaged record fails, one
-// sentence that sums it up, and the damaged records' bytes marked in the
-// report line; and the report as a CSV table. Every value, check and
-// distance is the engine's (dumpscan_facts, dumpscan_csv_row): this code only
-// words and lays out what the engine found. Nothing here runs until a dump
+// sentence that sums it up; and the report as a CSV table. Every value,
+// check and distance is the engine's (dumpscan_facts, dumpscan_csv_row):
+// this code only words and lays out what the engine found. Nothing here runs until a dump
 // is opened or the CSV is asked for.
 'use strict';
 
@@ -214,80 +213,6 @@ function dumpscanDetails(engine, { putName, putBytes, textAt }) {
     return { element, facts };
   }
 
-  // The damaged records' bytes marked in the report line (its text stays
-  // as it is), and the marks taken away again.
-  function markRecords(line, facts) {
-    const lineText = line.textContent;
-    const parts = [];
-    let at = 0;
-    facts.recordBlock.records.forEach((record, i) => {
-      if (record.passes) return;
-      parts.push(lineText.slice(at, record.lineOffset));
-      const mark = document.createElement('mark');
-      mark.className = 'damaged';
-      mark.title = `Record ${i + 1}: ${recordProblems(record).join('; ')}`;
-      mark.textContent = lineText.slice(record.lineOffset, record.lineOffset + record.lineLength);
-      parts.push(mark);
-      at = record.lineOffset + record.lineLength;
-    });
-    if (parts.length === 0) return;
-    parts.push(lineText.slice(at));
-    line.replaceChildren(...parts);
-  }
-  const unmarkRecords = (line) => { line.textContent = line.textContent; };
-
-  // The button before each dump's name that opens its details, which
-  // knows the dump's place in the report. Every dump gets one while the
-  // report is built, so it is a copy of a button made once: building each
-  // anew took twice as long in WebKit, the most of the report's own cost.
-  const openerModel = document.createElement('button');
-  openerModel.type = 'button';
-  openerModel.className = 'opener';
-  openerModel.setAttribute('aria-expanded', 'false');
-  function opener(index, name) {
-    const button = openerModel.cloneNode(false);
-    button.dumpIndex = index;
-    button.setAttribute('aria-label', `Details of ${name}`);
-    return button;
-  }
-
-  // Opens or closes the details of the dump whose opener is `button`;
-  // `dump` has its name, the bytes that arrived and whether it was read.
-  // The dump's lines follow the button up to the next opener: the first
-  // line with a verdict is the record block's (a file that holds the
-  // counter word holds the record block before it).
-  function toggle(button, dump) {
-    const id = `details-${button.dumpIndex}`;
-    let end = button.nextSibling;
-    let line = null;
-    while (end && !(end.classList && (end.classList.contains('opener') || end.classList.contains('details')))) {
-      if (!line && end.nodeType === Node.ELEMENT_NODE &&
-          (end.classList.contains('ok') || end.classList.contains('failed'))) line = end;
-      end = end.nextSibling;
-    }
-    if (button.getAttribute('aria-expanded') === 'true') {
-      if (end && end.id === id) end.remove();
-      if (line) unmarkRecords(line);
-      button.setAttribute('aria-expanded', 'false');
-      button.removeAttribute('aria-controls');
-      return;
-    }
-    const { element, facts } = panel(dump.name, dump.bytes, dump.readable, id);
-    button.parentNode.insertBefore(element, end);
-    if (line && facts.hasRecordBlock) markRecords(line, facts);
-    button.setAttribute('aria-expanded', 'true');
-    button.setAttribute('aria-controls', id);
-  }
-
-  // Opens and closes details from anywhere in the report; `dumpAt` gives
-  // the dump of an opener's index.
-  function watch(report, dumpAt) {
-    report.addEventListener('click', (event) => {
-      const button = event.target.closest && event.target.closest('button.opener');
-      if (button && report.contains(button)) toggle(button, dumpAt(button.dumpIndex));
-    });
-  }
-
   // The report as CSV: a byte-order mark, the header and a row per dump
   // ({ name, bytes }), rows ended with CR LF, all from the engine.
   function csvText(dumps) {
@@ -302,5 +227,5 @@ function dumpscanDetails(engine, { putName, putBytes, textAt }) {
     return parts.join('');
   }
 
-  return { factsOf, sentence, opener, toggle, watch, csvText };
+  return { factsOf, sentence, panel, csvText };
 }
