@@ -425,7 +425,13 @@ function dumpscanReportView(bridge, details, $) {
       findStatus.textContent = find.value ? 'No dump shown has that in its name.' : '';
       return;
     }
-    setActive(found[foundAt]);
+    // Shown once the browser has done with the key typed: it brings the
+    // box being typed in back into view after each one.
+    const p = found[foundAt];
+    setActive(p, false);
+    setTimeout(() => {
+      if (shown && shown.active === p) rowAt(p).scrollIntoView({ block: 'center' });
+    }, 0);
     const item = document.getElementById(`dump-${shown.order[found[foundAt]]}`);
     findStatus.textContent = `${grouped(foundAt + 1)} of ${grouped(found.length)}: ` +
                              `${item.querySelector('.name').textContent.trim()}`;
