@@ -32,6 +32,9 @@ function dumpscanReportView(bridge, details, $) {
 
   const CHUNK = 25;        // dumps a chunk of the report
   const NEAR = '100% 0px'; // how near the screen a chunk is filled
+  // A report this short has all its rows at once: few elements, and the
+  // browser's own find in page sees every dump.
+  const ALL_ROWS_UP_TO = 200;
 
   // The report on screen (a built report, see newReport), and how it is
   // shown: `order` the places in the report of the dumps shown, `chunks`
@@ -275,6 +278,22 @@ function dumpscanReportView(bridge, details, $) {
     }
     report.append(fragment);
     report.tabIndex = order.length > 0 ? 0 : -1;
+    if (order.length <= ALL_ROWS_UP_TO) {
+      for (const chunk of shown.chunks) fill(chunk);
+      observer = null;
+    } else {
+      observe();
+    }
+    // The keyboard starts on the first dump (a browser whose window is
+    // not in front may not tell the page when the report takes the focus).
+    setActive(0, false);
+    showing.textContent = `Showing ${grouped(order.length)} of ${dumpsWord(n)}.`;
+    keyStatus.textContent = '';
+    findStatus.textContent = '';
+  }
+
+  // Chunks filled as they come near the screen and emptied as they leave.
+  function observe() {
     observer = new IntersectionObserver((entries) => {
       if (!shown) return;
       for (const entry of entries) {
@@ -287,9 +306,6 @@ function dumpscanReportView(bridge, details, $) {
       }
     }, { rootMargin: NEAR });
     for (const chunk of shown.chunks) observer.observe(chunk);
-    showing.textContent = `Showing ${grouped(order.length)} of ${dumpsWord(n)}.`;
-    keyStatus.textContent = '';
-    findStatus.textContent = '';
   }
 
   // The keyboard's dump moved to place `p` of those shown, its row on

@@ -199,9 +199,9 @@ class Accessible(ReportTest):
     open."""
 
     def test_with_details_open(self):
+        self.choose('samples-only', samples_only=True)
         self.assertEqual(self.browser.js("return matchMedia('(prefers-color-scheme: dark)').matches"),
                          self.dark)
-        self.choose('samples-only', samples_only=True)
         self.into_report()
         self.assertEqual(self.on('f', 'Enter')['expanded'], 'true')
         self.assertEqual(self.browser.accessibility_violations(), [])

@@ -145,8 +145,8 @@ def main():
                        fit == {'width': 375, 'scroll': 0, 'outside': [], 'small': []}))
         # A damaged dump's details there: its table scrolls sideways in its
         # own box, the page does not.
-        page.js("document.querySelector("
-                "'button.opener[aria-label=\"Details of checksum-error.bin\"]').click(), true")
+        page.js("Array.from(document.querySelectorAll('#report .name')).find("
+                "(name) => name.textContent === 'checksum-error.bin\\n').click(), true")
         widths = page.js("""(() => {
             const box = document.querySelector('.details .table-box');
             return box && {page: document.documentElement.scrollWidth,
