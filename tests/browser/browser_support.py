@@ -657,6 +657,8 @@ def main(argv):
             try:
                 browser.open_file(argv[2])
                 browser.choose_folder(pathlib.Path(argv[3]).resolve())
+                # Reading the report back saved it: the page as it was shown.
+                browser.js("document.getElementById('action-status').textContent = ''")
                 for name in opened:  # that dump's details open
                     browser.js('Array.from(document.querySelectorAll("#report .name")).find('
                                '(n) => n.textContent === arguments[0] + "\\n").click()', name)
