@@ -194,6 +194,36 @@ class TenThousand(ReportTest):
         self.assertEqual(self.browser.download('report.csv').count(b'\r\n'), 10001)
 
 
+    def test_not_read(self):
+        """A dump whose file went between the choice and its reading (the
+        last of 10,000, read last) is the one "not read" shows."""
+        folder = self.work / 'ten-thousand'
+        if not folder.exists():
+            write_folder(folder, ARGS.samples, ARGS.make_samples, many=10000)
+        gone = folder / 'dump-0009999.bin'
+        kept = gone.read_bytes()
+        self.addCleanup(gone.write_bytes, kept)
+        self.browser.open_file(ARGS.page)
+        before = self.browser.shown()
+        if ARGS.engine == 'webkit':
+            self.browser.set_files('files-input', sorted(folder.iterdir()))
+        else:
+            self.browser.set_folder('folder-input', folder, 'choose-folder')
+        wait_until(lambda: self.browser.summary().startswith('Reading'), 120,
+                   'the choice was not seen being read')
+        gone.unlink()
+        wait_until(lambda: self.browser.shown() > before, 300, 'no report shown')
+        self.assertEqual(self.browser.summary(),
+                         '10,000 dumps, 1 could not be read, 3,000 with a failed check.')
+        self.browser.click_element('show-unread')
+        self.assertEqual(self.browser.js("return document.getElementById('showing').textContent"),
+                         'Showing 1 of 10,000 dumps.')
+        self.assertEqual(self.browser.js(
+            "return Array.from(document.querySelectorAll('#report [aria-level=\"1\"]'), "
+            "(row) => [row.getAttribute('aria-label'), row.getAttribute('aria-setsize')])"),
+            [['dump-0009999.bin, could not be read', '1']])
+
+
 class Accessible(ReportTest):
     """axe-core finds nothing with the report shown and a dump's details
     open."""
