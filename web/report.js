@@ -362,10 +362,14 @@ function dumpscanReportView(bridge, details, $) {
     return Math.max(1, Math.floor(innerHeight / Math.max(height, 1)) - 1);
   }
 
+  // The focus comes back to the dump the keyboard was on, or, when that
+  // one has been scrolled away, to the first dump on screen.
   report.addEventListener('focus', () => {
-    if (shown && shown.order.length > 0) {
-      setActive(shown.active >= 0 ? shown.active : firstOnScreen());
-    }
+    if (!shown || shown.order.length === 0) return;
+    const item = shown.active >= 0 && document.getElementById(`dump-${shown.order[shown.active]}`);
+    const box = item && item.getBoundingClientRect();
+    const inView = box && box.bottom > 0 && box.top < innerHeight;
+    setActive(inView ? shown.active : firstOnScreen());
   });
 
   report.addEventListener('keydown', (event) => {
