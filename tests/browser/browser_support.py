@@ -214,7 +214,7 @@ class PageBrowser:
         saved = self.downloads / 'report.txt'
         saved.unlink(missing_ok=True)
         self.click('save')
-        text = self.download('report.txt').decode('utf-8')
+        text = self.download('report.txt', timeout=90).decode('utf-8')
         saved.unlink()
         return text.replace('\r\n', '\n')
 
