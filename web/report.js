@@ -43,6 +43,10 @@ function dumpscanReportView(bridge, details, $) {
   // while there is none.
   let shown = null;
   let observer = null;
+  // The places of the dumps shown that the find box found, and which of
+  // them it is on.
+  let found = [];
+  let foundAt = 0;
 
   const grouped = (n) => n.toLocaleString('en');
   const dumpsWord = (n) => `${grouped(n)} dump${n === 1 ? '' : 's'}`;
@@ -290,6 +294,7 @@ function dumpscanReportView(bridge, details, $) {
     showing.textContent = `Showing ${grouped(order.length)} of ${dumpsWord(n)}.`;
     keyStatus.textContent = '';
     findStatus.textContent = '';
+    found = [];  // places among the dumps shown before
   }
 
   // Chunks filled as they come near the screen and emptied as they leave.
@@ -438,8 +443,6 @@ function dumpscanReportView(bridge, details, $) {
     return found;
   }
 
-  let found = [];
-  let foundAt = 0;
   function showFound() {
     if (found.length === 0) {
       findStatus.textContent = find.value ? 'No dump shown has that in its name.' : '';
@@ -466,7 +469,13 @@ function dumpscanReportView(bridge, details, $) {
   find.addEventListener('keydown', (event) => {
     if (event.key !== 'Enter' || !shown) return;
     event.preventDefault();
-    if (found.length === 0) return;
+    if (found.length === 0) {
+      // Found again among what the report shows now.
+      found = find.value ? matching(find.value) : [];
+      foundAt = 0;
+      showFound();
+      return;
+    }
     foundAt = (foundAt + (event.shiftKey ? found.length - 1 : 1)) % found.length;
     showFound();
   });
