@@ -1,10 +1,9 @@
 // A dump's details, opened from the report: its five records and its
 // counter word field by field, the test each damaged record fails, one
-// sentence that sums it up, and the damaged records' bytes marked in the
-// report line; and the report as a CSV table. Every word, value, check and
-// distance is the engine's (dumpscan_details, dumpscan_csv_row): this code
-// only lays out what the engine gives. Nothing here runs until a dump is
-// opened or the CSV is asked for.
+// sentence that sums it up; and the report as a CSV table. Every word,
+// value, check and distance is the engine's (dumpscan_details,
+// dumpscan_csv_row): this code only lays out what the engine gives. Nothing
+// here runs until a dump is opened or the CSV is asked for.
 'use strict';
 
 // Made once the engine has started, with the page's own ways into its
@@ -110,79 +109,6 @@ function dumpscanDetails(engine, { putName, putBytes, textAt }) {
     return { element, marks: words.marks };
   }
 
-  // The damaged records' bytes marked in the report line (its text stays
-  // as it is), and the marks taken away again.
-  function markRecords(line, marks) {
-    if (marks.length === 0) return;
-    const lineText = line.textContent;
-    const parts = [];
-    let at = 0;
-    for (const { offset, length, title } of marks) {
-      parts.push(lineText.slice(at, offset));
-      const mark = document.createElement('mark');
-      mark.className = 'damaged';
-      mark.title = title;
-      mark.textContent = lineText.slice(offset, offset + length);
-      parts.push(mark);
-      at = offset + length;
-    }
-    parts.push(lineText.slice(at));
-    line.replaceChildren(...parts);
-  }
-  const unmarkRecords = (line) => { line.textContent = line.textContent; };
-
-  // The button before each dump's name that opens its details, which
-  // knows the dump's place in the report. Every dump gets one while the
-  // report is built, so it is a copy of a button made once: building each
-  // anew took twice as long in WebKit, the most of the report's own cost.
-  const openerModel = document.createElement('button');
-  openerModel.type = 'button';
-  openerModel.className = 'opener';
-  openerModel.setAttribute('aria-expanded', 'false');
-  function opener(index, name) {
-    const button = openerModel.cloneNode(false);
-    button.dumpIndex = index;
-    button.setAttribute('aria-label', `Details of ${name}`);
-    return button;
-  }
-
-  // Opens or closes the details of the dump whose opener is `button`;
-  // `dump` has its name, the bytes that arrived and whether it was read.
-  // The dump's lines follow the button up to the next opener: the first
-  // line with a verdict is the record block's (a file that holds the
-  // counter word holds the record block before it).
-  function toggle(button, dump) {
-    const id = `details-${button.dumpIndex}`;
-    let end = button.nextSibling;
-    let line = null;
-    while (end && !(end.classList && (end.classList.contains('opener') || end.classList.contains('details')))) {
-      if (!line && end.nodeType === Node.ELEMENT_NODE &&
-          (end.classList.contains('ok') || end.classList.contains('failed'))) line = end;
-      end = end.nextSibling;
-    }
-    if (button.getAttribute('aria-expanded') === 'true') {
-      if (end && end.id === id) end.remove();
-      if (line) unmarkRecords(line);
-      button.setAttribute('aria-expanded', 'false');
-      button.removeAttribute('aria-controls');
-      return;
-    }
-    const { element, marks } = panel(dump, id);
-    button.parentNode.insertBefore(element, end);
-    if (line) markRecords(line, marks);
-    button.setAttribute('aria-expanded', 'true');
-    button.setAttribute('aria-controls', id);
-  }
-
-  // Opens and closes details from anywhere in the report; `dumpAt` gives
-  // the dump of an opener's index.
-  function watch(report, dumpAt) {
-    report.addEventListener('click', (event) => {
-      const button = event.target.closest && event.target.closest('button.opener');
-      if (button && report.contains(button)) toggle(button, dumpAt(button.dumpIndex));
-    });
-  }
-
   // The report as CSV: a byte-order mark, the header and a row per dump
   // ({ name, bytes, readable }), rows ended with CR LF, all from the engine.
   function csvText(dumps) {
@@ -197,5 +123,5 @@ function dumpscanDetails(engine, { putName, putBytes, textAt }) {
     return parts.join('');
   }
 
-  return { panel, opener, toggle, watch, csvText };
+  return { panel, csvText };
 }

@@ -250,7 +250,49 @@ class PageBrowser:
         return self.report()
 
     def report(self):
-        return self.js("return document.getElementById('report').textContent")
+        """The whole report's text with '\\n' line ends, as a user gets it
+        whatever the page shows: saved with Save report (none while Save is
+        off: no report is shown)."""
+        if self.js("return document.getElementById('save').disabled"):
+            return ''
+        if self.downloads is None:
+            # A browser driven with no download folder: the rows' own text,
+            # which is the whole report only while every dump has its row
+            # (a report of a few hundred dumps, all of them shown).
+            text, whole = self.js("""
+                const rows = document.querySelectorAll('#report .dump');
+                return [Array.from(rows, (row) => row.textContent).join(''),
+                        document.getElementById('show-all').checked && rows.length > 0 &&
+                        rows.length === Number(rows[0].getAttribute('aria-setsize'))];""")
+            if not whole:
+                raise AssertionError('the report is not laid out whole, and this browser '
+                                     'has no download folder to save it into')
+            return text
+        saved = self.downloads / 'report.txt'
+        saved.unlink(missing_ok=True)
+        self.click('save')
+        text = self.download('report.txt', timeout=90).decode('utf-8')
+        saved.unlink()
+        return text.replace('\r\n', '\n')
+
+    def rows(self):
+        """How many dumps' rows the report holds as elements now."""
+        return self.js("return document.querySelectorAll('#report [aria-level=\"1\"]').length")
+
+    def focused(self):
+        """What has the keyboard's focus: the focused element's id, and in
+        the report the text of the name of the dump it is on, its place
+        among those shown and whether its details are open."""
+        return self.js("""
+            const element = document.activeElement;
+            const report = document.getElementById('report');
+            const id = report.getAttribute('aria-activedescendant');
+            const row = element === report && id ? document.getElementById(id) : null;
+            return {id: element ? element.id : '', inReport: report.contains(element),
+                    name: row ? row.querySelector('.name').textContent.replace(/\\n$/, '') : null,
+                    place: row ? Number(row.getAttribute('aria-posinset')) : null,
+                    expanded: row ? row.getAttribute('aria-expanded') : null,
+                    label: row ? row.getAttribute('aria-label') : null};""")
 
     def summary(self):
         return self.js("return document.getElementById('summary').textContent")
@@ -323,6 +365,24 @@ class _Selenium(PageBrowser):
 
     def click_element(self, element):
         self._field(element).click()
+
+    def keys(self, *keys):
+        """Presses `keys` in turn on the keyboard, into the focused element
+        ('Shift+F' holds Shift down for F)."""
+        from selenium.webdriver.common.action_chains import ActionChains
+        from selenium.webdriver.common.keys import Keys
+        actions = ActionChains(self.driver)
+        for key in keys:
+            modifier, _, key = key.rpartition('+')
+            key = getattr(Keys, {'ArrowDown': 'DOWN', 'ArrowUp': 'UP', 'PageDown': 'PAGE_DOWN',
+                                 'PageUp': 'PAGE_UP', 'Home': 'HOME', 'End': 'END',
+                                 'Enter': 'ENTER', 'Tab': 'TAB', 'Space': 'SPACE'}.get(key, ''),
+                          key.lower() if modifier else key)
+            if modifier:
+                actions.key_down(Keys.SHIFT).send_keys(key).key_up(Keys.SHIFT)
+            else:
+                actions.send_keys(key)
+        actions.perform()
 
 
 class Chromium(_Selenium):
@@ -476,6 +536,9 @@ class Firefox(PageBrowser):
 
     def click_element(self, element):
         self.call('click', selector=f'#{element}')
+
+    def keys(self, *keys):
+        self.call('keys', keys=[' ' if key == 'Space' else key for key in keys])
 
     def requests(self):
         return self.call('requests')
@@ -687,9 +750,11 @@ def main(argv):
             try:
                 browser.open_file(argv[2])
                 browser.choose_folder(pathlib.Path(argv[3]).resolve())
+                # Reading the report back saved it: the page as it was shown.
+                browser.js("document.getElementById('action-status').textContent = ''")
                 for name in opened:  # that dump's details open
-                    browser.js('document.querySelector(`button.opener[aria-label="Details of '
-                               '${arguments[0]}"]`).click()', name)
+                    browser.js('Array.from(document.querySelectorAll("#report .name")).find('
+                               '(n) => n.textContent === arguments[0] + "\\n").click()', name)
                 browser.screenshot(argv[4], int(argv[5]))
             finally:
                 browser.quit()

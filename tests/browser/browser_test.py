@@ -609,7 +609,7 @@ class Accessibility(PageTest):
             "const r = document.getElementById('report');"
             "return [r.getAttribute('role'), "
             "document.getElementById(r.getAttribute('aria-labelledby')).textContent]"),
-            ['region', 'Report'])
+            ['treegrid', 'Report'])
 
 
 class AccessibilityDark(Accessibility):

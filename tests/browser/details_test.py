@@ -75,18 +75,15 @@ MARKED = {'checksum-error.bin': ['3C 49 F0 3E'], 'parity-error.bin': ['10 0B F0 
 
 DETAILS_OF = """
     const name = arguments[0];
-    const button = document.querySelector(`button.opener[aria-label="Details of ${name}"]`);
-    const panel = button && document.getElementById(button.getAttribute('aria-controls') || '');
-    let line = button.nextSibling;
-    while (line && !(line.classList && (line.classList.contains('ok') ||
-                                        line.classList.contains('failed') ||
-                                        line.classList.contains('opener')))) {
-      line = line.nextSibling;
-    }
-    if (line && line.classList.contains('opener')) line = null;
+    const report = document.getElementById('report');
+    const row = Array.from(report.querySelectorAll('.dump')).find(
+        (r) => r.querySelector('.name').textContent === name + '\\n');
+    const panel = document.getElementById(row.getAttribute('aria-controls') || '');
+    const line = row.querySelector('.ok, .failed');
     return {
-      expanded: button.getAttribute('aria-expanded'),
-      focused: document.activeElement === button,
+      expanded: row.getAttribute('aria-expanded'),
+      focused: document.activeElement === report &&
+               report.getAttribute('aria-activedescendant') === row.id,
       sentence: panel ? panel.querySelector('.details-sentence').textContent : null,
       rows: panel ? Array.from(panel.querySelectorAll('tbody tr'), (tr) =>
           Array.from(tr.cells, (cell) => cell.textContent)) : [],
@@ -128,17 +125,13 @@ class DetailsTest(unittest.TestCase):
         return self.browser.choose_files(files)
 
     def press(self, name, key):
-        """Presses `key` on the opener of the dump `name`, focused as a
-        keyboard user's Tab would leave it."""
-        selector = f'button.opener[aria-label="Details of {name}"]'
-        if ARGS.engine == 'firefox':
-            self.browser.call('press', selector=selector, key=' ' if key == 'Space' else key)
-        else:
-            from selenium.webdriver.common.by import By
-            from selenium.webdriver.common.keys import Keys
-            element = self.browser.driver.find_element(By.CSS_SELECTOR, selector)
-            self.browser.js('arguments[0].focus()', element)
-            element.send_keys(Keys.ENTER if key == 'Enter' else Keys.SPACE)
+        """Presses `key` on the dump `name` in the report, reached from its
+        first dump with the arrow keys, as a keyboard user would."""
+        place = self.browser.js(
+            "return Number(document.getElementById('report').querySelector("
+            "`[aria-label^=\"${arguments[0]}, \"]`).getAttribute('aria-posinset'))", name)
+        self.browser.js("document.getElementById('report').focus()")
+        self.browser.keys('Home', *['ArrowDown'] * (place - 1), key)
 
     def details(self, name):
         return self.browser.js(DETAILS_OF, name)
@@ -191,9 +184,8 @@ class Details(DetailsTest):
         # The report's text is as it was, with dumps open, and its
         # Save gives it byte for byte.
         report_text = self.browser.js(
-            "return Array.from(document.getElementById('report').childNodes).filter("
-            "(n) => !(n.classList && n.classList.contains('details'))).map("
-            "(n) => n.textContent).join('')")
+            "return Array.from(document.querySelectorAll('#report .dump'), "
+            "(row) => row.textContent).join('')")
         self.assertEqual(report_text, text)
         self.browser.click('save')
         self.assertEqual(self.browser.download('report.txt'), text.replace('\n', '\r\n').encode())

@@ -40,9 +40,10 @@ WITHHELD = ('This browser did not give the page the dropped files: '
             'choose them with the buttons above.')
 
 
-# The first dump's details opener, as a point in the page's viewport.
+# The first dump's name, a click on which opens its details, as a point in
+# the page's viewport.
 FIRST_OPENER = """
-    const opener = document.querySelector('#report button.opener');
+    const opener = document.querySelector('#report .name');
     opener.scrollIntoView({block: 'center'});
     const box = opener.getBoundingClientRect();
     return [box.left + box.width / 2, box.top + box.height / 2];"""

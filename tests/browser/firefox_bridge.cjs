@@ -9,7 +9,7 @@
 // (a function body with `arguments`, as selenium's execute_script takes;
 // its promise is awaited), files {selector, paths}, folder {selector,
 // field, folder, seconds}, click {selector}, press {selector, key} (the
-// element focused, then a key pressed on the keyboard), viewport {width,
+// element focused, then a key pressed on the keyboard), keys {keys}, viewport {width,
 // height}, requests {}, quit {}.
 'use strict';
 
@@ -170,6 +170,15 @@ const commands = {
   async press({ selector, key }) {
     await page.focus(selector);
     await page.keyboard.press(key);
+  },
+  // Keys pressed in turn into the focused element; 'Shift+F' holds Shift.
+  async keys({ keys }) {
+    for (const key of keys) {
+      const [modifier, pressed] = key.length > 1 && key.includes('+') ? key.split('+') : [null, key];
+      if (modifier) await page.keyboard.down(modifier);
+      await page.keyboard.press(pressed);
+      if (modifier) await page.keyboard.up(modifier);
+    }
   },
   async requests() {
     const urls = requests;

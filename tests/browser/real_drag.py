@@ -374,6 +374,11 @@ class HeadedChromium(DropMixin, _Selenium):
             options.add_argument(flag)
         self.driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
         self.driver.set_script_timeout(120)
+        # Where Save puts the report, which is how the tests read it back.
+        self.downloads = pathlib.Path(profile).parent / 'downloads'
+        self.downloads.mkdir(parents=True, exist_ok=True)
+        self.driver.execute_cdp_cmd('Browser.setDownloadBehavior',
+                                    {'behavior': 'allow', 'downloadPath': str(self.downloads)})
 
     def quit(self):
         self.driver.quit()

@@ -149,8 +149,8 @@ def main():
         # DETAILS_FIT); on the phone each record is a card right under the
         # sentence, on the desktop a table with its column titles.
         for name in ('averaged.bin', 'checksum-error.bin', 'parity-error.bin'):
-            page.js("document.querySelector("
-                    f"'button.opener[aria-label=\"Details of {name}\"]').click(), true")
+            page.js("Array.from(document.querySelectorAll('#report .name')).find("
+                    f"(row) => row.textContent === '{name}\\n').click(), true")
         for width, height in ((375, 667), (960, 800)):
             page.window.resize(width, height)
             page.run_until(lambda: page.js('innerWidth') == width, 20, 'the window did not resize')
