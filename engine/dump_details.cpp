@@ -5,6 +5,11 @@
 
 #include "engine/record_block.h"
 
+// A fixed text is given to a string as a new string
+// (`text = std::u16string(u"…")`), never as a bare literal: for the
+// literal's assignment GCC 12 on s390x warns of an overlapping copy that
+// cannot happen (-Wrestrict), an error under warnings-as-errors.
+
 namespace dumpscan {
 namespace {
 
@@ -144,7 +149,7 @@ DetailsRow RecordRow(const RecordFacts& record, std::size_t i) {
 
 DetailsRow CounterWordRow(const CounterWordFacts& word) {
   DetailsRow row;
-  row.label = u"Counter word";
+  row.label = std::u16string(u"Counter word");
   row.passes = word.passes;
   auto cell = [&](DetailsColumn column) -> std::u16string& {
     return row.cells[static_cast<std::size_t>(column)];
@@ -152,8 +157,8 @@ DetailsRow CounterWordRow(const CounterWordFacts& word) {
   cell(DetailsColumn::kBytes) = Bytes(word.bytes);
   cell(DetailsColumn::kValue) = Decimal(word.count);
   cell(DetailsColumn::kCheck) = Checks(word.stored_check, word.count_check);
-  cell(DetailsColumn::kStepByte) = u"\u2014";
-  cell(DetailsColumn::kSteps) = u"\u2014";
+  cell(DetailsColumn::kStepByte) = std::u16string(u"\u2014");
+  cell(DetailsColumn::kSteps) = std::u16string(u"\u2014");
   cell(DetailsColumn::kGives) = Gives(word.kilometres_text.View(), word.passes);
   cell(DetailsColumn::kResult) =
       word.passes ? std::u16string(u"passes") : Cat({u"fails: ", CounterProblem(word)});
@@ -201,7 +206,7 @@ void SayRecordBlock(const RecordBlockFacts& block, std::vector<std::u16string>& 
                                 [&](const std::u16string& g) { return g == gives.front(); });
   std::u16string part;
   if (passing.empty()) {
-    part = u"No record passes, so the record block gives no distance.";
+    part = std::u16string(u"No record passes, so the record block gives no distance.");
   } else if (passing.size() == kRecordCount) {
     if (same) {
       part = Cat({u"All five records pass; each gives ", gives.front(), u" km."});
@@ -231,12 +236,12 @@ DumpDetails DumpDetailsOf(std::span<const std::uint8_t, kDumpBytesSize> bytes, s
                           bool readable) {
   DumpDetails details;
   if (!readable) {
-    details.sentence = u"The file could not be read, so neither form was checked.";
+    details.sentence = std::u16string(u"The file could not be read, so neither form was checked.");
     return details;
   }
   const DumpFacts facts = DumpFactsOf(bytes, got);
   if (!facts.has_record_block) {
-    details.sentence = u"The file ends before byte ";
+    details.sentence = std::u16string(u"The file ends before byte ");
     AppendGrouped(kRecordBlockEnd, details.sentence);
     details.sentence += u": it holds neither the record block nor the counter word.";
     return details;
@@ -247,11 +252,11 @@ DumpDetails DumpDetailsOf(std::span<const std::uint8_t, kDumpBytesSize> bytes, s
   const CounterWordFacts& word = facts.counter_word;
   std::u16string part;
   if (!facts.has_counter_word) {
-    part = u"The file ends before byte ";
+    part = std::u16string(u"The file ends before byte ");
     AppendGrouped(kCounterWordEnd, part);
     part += u", so it has no counter word.";
   } else if (word.passes) {
-    part = u"The counter word passes: ";
+    part = std::u16string(u"The counter word passes: ");
     part += word.kilometres_text.View();
     part += u" km.";
   } else {

@@ -171,8 +171,8 @@ EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_csv_header() {
 EMSCRIPTEN_KEEPALIVE std::size_t dumpscan_csv_row(std::size_t name_length, std::size_t got,
                                                   int readable) {
   csv_text.clear();
-  dumpscan::AppendCsvRow(dumpscan::DisplayName(Name(name_length)), bytes_buffer, got,
-                         readable != 0, csv_text);
+  dumpscan::AppendCsvRow(dumpscan::DisplayName(Name(name_length)), bytes_buffer, got, readable != 0,
+                         csv_text);
   return csv_text.size();
 }
 
