@@ -97,14 +97,22 @@ function dumpscanDetails(engine, { putName, putBytes, textAt }) {
     if (words.rows.length > 0) {
       const box = document.createElement('div');
       box.className = 'table-box';
-      // Should the table ever be wider than its box (a large text size),
-      // it scrolls sideways inside it: the box takes the keyboard's focus
-      // for that.
-      box.tabIndex = 0;
       box.setAttribute('role', 'region');
       box.setAttribute('aria-label', `Records and counter word of ${dump.name}`);
-      box.append(table(words));
+      const tableElement = table(words);
+      box.append(tableElement);
       element.append(box);
+      // Should the table ever be wider than its box (a large text size),
+      // it scrolls sideways inside it: the box then takes the keyboard's
+      // focus for that, and only then, so that one press of Tab still
+      // leaves the report while the details fit.
+      const scrolls = () => {
+        if (box.scrollWidth > box.clientWidth) box.tabIndex = 0;
+        else box.removeAttribute('tabindex');
+      };
+      const watcher = new ResizeObserver(scrolls);
+      watcher.observe(box);
+      watcher.observe(tableElement);
     }
     return { element, marks: words.marks };
   }

@@ -280,15 +280,27 @@ class PageBrowser:
         return self.js("return document.querySelectorAll('#report [aria-level=\"1\"]').length")
 
     def focused(self):
-        """What has the keyboard's focus: the focused element's id, and in
-        the report the text of the name of the dump it is on, its place
+        """What has the keyboard's focus: the focused element's id, whether
+        the page has the focus in its report, and in the report the text of
+        the name of the dump it is on, its place
         among those shown and whether its details are open."""
         return self.js("""
             const element = document.activeElement;
             const report = document.getElementById('report');
             const id = report.getAttribute('aria-activedescendant');
             const row = element === report && id ? document.getElementById(id) : null;
-            return {id: element ? element.id : '', inReport: report.contains(element),
+            // Focus that leaves the page for the browser's own controls
+            // may leave the page's last focused element as it was: where the
+            // focus went last is kept from the report's own focus events.
+            if (!report.focusKept) {
+                report.focusKept = 'in';
+                report.addEventListener('focusin', () => { report.focusKept = 'in'; });
+                report.addEventListener('focusout', (event) => {
+                    if (!report.contains(event.relatedTarget)) report.focusKept = 'out';
+                });
+            }
+            return {id: element ? element.id : '',
+                    inReport: report.contains(element) && report.focusKept === 'in',
                     name: row ? row.querySelector('.name').textContent.replace(/\\n$/, '') : null,
                     place: row ? Number(row.getAttribute('aria-posinset')) : null,
                     expanded: row ? row.getAttribute('aria-expanded') : null,
